@@ -1,0 +1,66 @@
+#include "Bundle.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr qint64 maxInfoBytes = 64 * 1024;
+}
+
+Bundle::Bundle(const QString &path)
+    : m_path(path.isEmpty() ? QString() : QDir::cleanPath(path))
+{
+    if (m_path.isEmpty())
+        return;
+    QFile file(contents() + u"/Info.json"_s);
+    if (file.open(QIODevice::ReadOnly) && file.size() <= maxInfoBytes) {
+        const QJsonDocument document = QJsonDocument::fromJson(file.read(maxInfoBytes));
+        m_info = document.object();
+    }
+}
+
+Bundle Bundle::main()
+{
+    return containing(QCoreApplication::applicationFilePath());
+}
+
+Bundle Bundle::containing(const QString &programPath)
+{
+    const QDir programDir = QFileInfo(programPath).absoluteDir();
+    const QString dirName = programDir.dirName();
+    QDir contentsDir = programDir;
+    if ((dirName != u"Linux"_s && dirName != u"Helpers"_s) || !contentsDir.cdUp()
+        || contentsDir.dirName() != u"Contents"_s || !contentsDir.cdUp())
+        return Bundle(QString());
+    return Bundle(contentsDir.absolutePath());
+}
+
+QString Bundle::contents() const
+{
+    return m_path + u"/Contents"_s;
+}
+
+QString Bundle::helpers() const
+{
+    return contents() + u"/Helpers"_s;
+}
+
+QString Bundle::resources() const
+{
+    return contents() + u"/Resources"_s;
+}
+
+QString Bundle::mainProgram() const
+{
+    return contents() + u"/Linux/Kestro"_s;
+}
+
+QJsonValue Bundle::infoValue(const QString &key) const
+{
+    return m_info.value(key);
+}
