@@ -18,7 +18,8 @@ int main(int argc, char **argv)
     label.setAlignment(Qt::AlignCenter);
     label.setText(u"…"_s);
     QObject::connect(&service, &YtDlpService::checkFinished, &label, [&] {
-        label.setText(service.isAvailable() ? u"yt-dlp "_s + service.version() : service.availabilityError());
+        label.setText(service.isAvailable() ? u"yt-dlp "_s + service.version()
+                                            : service.availabilityError().value_or(QString()));
     });
     service.locateBinaries(QString(), false);
     label.show();

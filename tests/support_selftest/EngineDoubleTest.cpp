@@ -218,9 +218,7 @@ TEST_F(EngineDoubleTest, StoppedDownloadKeepsItsPartAndResumesWithRange)
 
     auto process = startDouble(arguments);
     // Stop as the engine service does (SIGTERM to the group) once bytes have arrived.
-    for (int i = 0; i < 200 && QFileInfo(part).size() < 200 * 1024; ++i)
-        QTest::qWait(25);
-    ASSERT_GE(QFileInfo(part).size(), 200 * 1024);
+    ASSERT_TRUE(TestEnvironment::waitFor([&] { return QFileInfo(part).size() >= 200 * 1024; }, 5000));
     ::kill(-static_cast<pid_t>(process->processId()), SIGTERM);
     const Result stopped = finish(*process, 5000);
     ASSERT_TRUE(stopped.finished);
@@ -359,9 +357,7 @@ TEST_F(EngineDoubleTest, IgnoreTermScenarioSurvivesSigtermUntilTheGroupIsKilled)
     ::kill(-static_cast<pid_t>(group), SIGKILL);
     EXPECT_TRUE(finish(*process, 5000).finished);
     // The orphaned helper is reaped by init, which can take a second or two in containers.
-    for (int i = 0; i < 250 && processGroupExists(group); ++i)
-        QTest::qWait(20);
-    EXPECT_FALSE(processGroupExists(group));
+    EXPECT_TRUE(TestEnvironment::waitFor([&] { return !processGroupExists(group); }, 5000));
 }
 
 TEST_F(EngineDoubleTest, HangScenarioEndsOnSigterm)
