@@ -14,6 +14,12 @@ if(KESTRO_SANITIZE)
   target_link_options(kestro_settings INTERFACE -fsanitize=address,undefined)
 endif()
 
+if(KESTRO_FUZZ)
+  # Coverage for every library the fuzzers reach; the targets themselves link libFuzzer.
+  target_compile_options(kestro_settings INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g)
+  target_link_options(kestro_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
 # Fails the configuration when one of the given targets reaches a GUI module.
 function(kestro_check_no_gui)
   foreach(target IN LISTS ARGN)

@@ -25,9 +25,11 @@ void CollectingRun::start()
         if (!error.isEmpty()) {
             m_startError = error;
             finish(m_canceled ? Outcome::canceled : Outcome::failedToStart);
-        } else if (m_canceled) {
-            EngineProcess::stop(&m_process);
+            return;
         }
+        Q_EMIT started(m_process.pid());
+        if (m_canceled)
+            EngineProcess::stop(&m_process);
     });
 }
 

@@ -27,6 +27,8 @@ public:
     EngineProcess *process() { return &m_process; }
 
 Q_SIGNALS:
+    // The child runs; its session files (if any) record it as their owner.
+    void started(qint64 pid);
     // Emitted once, after the child and its output are done (or it never started).
     void finished();
 

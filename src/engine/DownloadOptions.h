@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shared/BrowserSession.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +24,8 @@ struct DownloadOptions
     QStringList extraArgs;
     std::optional<QString> referer;
     std::optional<QString> userAgent;
+    // Cookies and headers handed over from the browser; never read from the browser's own store then.
+    std::optional<BrowserSession> session;
     int concurrentFragments = 8;
     // When set, the engine works in this private folder and finished files are published afterwards.
     std::optional<QString> temporaryDirectory;

@@ -55,6 +55,11 @@ void EngineProcess::setCollecting(bool discardStandardError)
         m_process.setStandardErrorFile(QProcess::nullDevice());
 }
 
+void EngineProcess::setSessionFiles(std::shared_ptr<SessionFiles> files)
+{
+    m_sessionFiles = std::move(files);
+}
+
 void EngineProcess::setLineFilter(std::function<QString(const QString &)> filter)
 {
     m_lineFilter = std::move(filter);
@@ -68,7 +73,17 @@ void EngineProcess::setHandlers(ProgressHandler onProgress, LogHandler onLog)
 
 void EngineProcess::start(QObject *context, std::function<void(const QString &error)> done)
 {
-    // Exactly one of started or a start error arrives.
+    connect(&m_process, &QProcess::started, this, [this] {
+        m_pid = m_process.processId();
+        if (m_sessionFiles)
+            m_sessionFiles->track(m_pid);
+    });
+    connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            m_sessionFiles.reset();
+    });
+
+    // Exactly one of started or a start error reaches the caller.
     auto reported = std::make_shared<bool>(false);
     auto report = [reported, done = std::move(done)](const QString &error) {
         if (*reported)
@@ -76,10 +91,7 @@ void EngineProcess::start(QObject *context, std::function<void(const QString &er
         *reported = true;
         done(error);
     };
-    connect(&m_process, &QProcess::started, context, [this, report] {
-        m_pid = m_process.processId();
-        report(QString());
-    });
+    connect(&m_process, &QProcess::started, context, [report] { report(QString()); });
     connect(&m_process, &QProcess::errorOccurred, context, [this, report](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             report(m_process.errorString());
@@ -131,6 +143,7 @@ void EngineProcess::handleFinished(int exitCode, QProcess::ExitStatus status)
 {
     readStandardOutput(true);
     readStandardError(true);
+    m_sessionFiles.reset();
     m_exitCode = exitCode;
     m_crashed = status == QProcess::CrashExit;
     m_exited = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ProcessLineBuffer.h"
+#include "engine/SessionFiles.h"
 #include "engine/YtDlpProgress.h"
 
 #include <QObject>
@@ -28,6 +29,10 @@ public:
     void setCollecting(bool discardStandardError);
     QByteArray collectedStandardOutput() const { return m_collectedOutput; }
     QByteArray collectedStandardError() const { return m_collectedError; }
+
+    // The run's session files: recorded as owned by the child once it runs, removed
+    // when it ends or cannot start.
+    void setSessionFiles(std::shared_ptr<SessionFiles> files);
 
     // Lines that are not progress reports go through this before reaching the log.
     void setLineFilter(std::function<QString(const QString &)> filter);
@@ -65,6 +70,7 @@ private:
     ProgressHandler m_onProgress;
     LogHandler m_onLog;
     std::function<QString(const QString &)> m_lineFilter;
+    std::shared_ptr<SessionFiles> m_sessionFiles;
     bool m_collecting = false;
     QByteArray m_collectedOutput;
     QByteArray m_collectedError;

@@ -100,7 +100,7 @@ void YtDlpService::locateBinaries(const QString &customPath, bool forceCheck)
 
 void YtDlpService::check(const QString &customPath, bool forceCheck, std::function<void()> finished)
 {
-    // Abandoned session folders are removed here, before every check, once sessions exist.
+    SessionFiles::cleanAbandoned();
     m_ytdlpPath.reset();
     m_ffmpegPath.reset();
     m_version.clear();
@@ -212,29 +212,43 @@ void YtDlpService::startNow(const DownloadOptions &options, EngineProcess::Progr
                             EngineProcess::LogHandler onLog, QObject *context, const StartHandler &done,
                             const CancelToken &cancel)
 {
+    const auto fail = [&done](const QString &error) { done({nullptr, error, false}); };
     if (!m_ytdlpPath) {
-        done({nullptr, YtDlpError::binaryNotFound().description(), false});
+        fail(YtDlpError::binaryNotFound().description());
         return;
     }
-    if (options.temporaryDirectory) {
-        if (!CommandBuilder::isAcceptedTemplate(options.filenameTemplate)) {
-            done({nullptr,
-                  YtDlpError::extractionFailed(
-                      L10n::tr(u"文件名模板请使用相对文件名；下载位置请在设置中选择。"_s))
-                      .description(),
-                  false});
-            return;
-        }
-        try {
+    // Session files go away with the last reference: on every failure below at once,
+    // otherwise when the child ends.
+    std::shared_ptr<SessionFiles> sessionFiles;
+    try {
+        if (options.session)
+            sessionFiles = SessionFiles::create(*options.session);
+        if (options.temporaryDirectory) {
+            if (!CommandBuilder::isAcceptedTemplate(options.filenameTemplate)) {
+                fail(YtDlpError::extractionFailed(
+                         L10n::tr(u"文件名模板请使用相对文件名；下载位置请在设置中选择。"_s))
+                         .description());
+                return;
+            }
             BrowserBridge::privateDirectory(*options.temporaryDirectory);
-        } catch (const Error &error) {
-            done({nullptr, error.description(), false});
-            return;
         }
+    } catch (const Error &error) {
+        fail(error.description());
+        return;
     }
-    const QStringList arguments = commandBuilder().downloadArguments(options);
-    auto *process = new EngineProcess(*m_ytdlpPath, arguments, processEnvironment());
+
+    const std::optional<QString> cookieFile =
+        sessionFiles ? std::optional(sessionFiles->cookiesFile()) : std::nullopt;
+    QProcessEnvironment environment = processEnvironment();
+    if (sessionFiles)
+        environment.insert(u"KESTRO_SESSION_FILE"_s, sessionFiles->headersFile());
+    auto *process = new EngineProcess(*m_ytdlpPath, commandBuilder().downloadArguments(options, cookieFile), environment);
     process->setHandlers(std::move(onProgress), std::move(onLog));
+    process->setSessionFiles(std::move(sessionFiles));
+    if (options.session) {
+        const BrowserSession session = *options.session;
+        process->setLineFilter([session](const QString &line) { return session.redacting(line); });
+    }
     if (cancel.isCanceled()) {
         delete process;
         done({nullptr, QString(), true});
@@ -248,6 +262,18 @@ void YtDlpService::startNow(const DownloadOptions &options, EngineProcess::Progr
         }
         done({process, QString(), false});
     });
+}
+
+MetadataProbe *YtDlpService::fetchMetadata(const MetadataProbe::Query &query)
+{
+    auto *probe = new MetadataProbe(query);
+    QPointer<MetadataProbe> guard(probe);
+    enqueue([this, guard](std::function<void()> finished) {
+        if (guard)
+            guard->begin(*this);
+        finished();
+    });
+    return probe;
 }
 
 CollectingRun *YtDlpService::runCollecting(const QString &program, const QStringList &arguments,

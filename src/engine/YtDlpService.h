@@ -5,6 +5,7 @@
 #include "engine/CommandBuilder.h"
 #include "engine/DownloadOptions.h"
 #include "engine/EngineProcess.h"
+#include "engine/MetadataProbe.h"
 #include "engine/YtDlpProgress.h"
 
 #include <QObject>
@@ -55,6 +56,10 @@ public:
     void startDownload(const DownloadOptions &options, EngineProcess::ProgressHandler onProgress,
                        EngineProcess::LogHandler onLog, QObject *context, StartHandler done,
                        CancelToken cancel = {});
+
+    // Asks the engine what a link is; it starts after any running check. The caller owns the
+    // probe and learns its outcome from MetadataProbe::finished.
+    MetadataProbe *fetchMetadata(const MetadataProbe::Query &query);
 
     // A run whose whole output is needed at once; it starts after any running check.
     // The caller owns the returned run and learns its end from CollectingRun::finished.

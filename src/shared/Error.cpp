@@ -26,3 +26,13 @@ QString FileError::description() const
 {
     return QString::fromLocal8Bit(std::strerror(m_errorNumber)) + u": "_s + m_path;
 }
+
+DecodingError::DecodingError(const QString &message)
+    : m_message(message)
+{
+}
+
+QString DecodingError::description() const
+{
+    return m_message;
+}

@@ -30,3 +30,16 @@ private:
     int m_errorNumber;
     QString m_path;
 };
+
+// Exchanged data that is not in the expected JSON form; the description is the decoder's
+// own text (the parser's message, or the key path that is missing or of the wrong type).
+class DecodingError : public Error
+{
+public:
+    explicit DecodingError(const QString &message);
+
+    QString description() const override;
+
+private:
+    QString m_message;
+};

@@ -103,7 +103,78 @@ QList<qint64> livingGroupMembers(qint64 group)
     return living;
 }
 
+BrowserSession secretSession(const QString &url)
+{
+    BrowserSession session;
+    session.cookies = {{u"sid"_s, u"cookie-value-42"_s, u"127.0.0.1"_s, u"/"_s, false, true, std::nullopt},
+                       {u"elsewhere"_s, u"foreign-secret"_s, u"example.org"_s, u"/"_s, false, false, std::nullopt}};
+    session.requests = {{url, {{u"Authorization"_s, u"Bearer auth-token-7"_s}, {u"User-Agent"_s, u"Agent/1"_s}}}};
+    return session;
+}
+
+QStringList sessionFolders()
+{
+    return QDir(QDir::tempPath()).entryList({u"kestro-session-*"_s}, QDir::Dirs);
+}
+
 } // namespace
+
+TEST_F(EngineRunTest, SessionCookiesReachOnlyTheirHostAndTheFolderGoes)
+{
+    server.addGenerated(u"/media/s.mp4"_s, 70000);
+    service->locateBinaries(QString(), false);
+    DownloadOptions download = options(u"/media/s.mp4"_s, TestEnvironment::makeDirectory(u"out"_s));
+    download.cookiesBrowser = u"chrome"_s;
+    download.session = secretSession(download.url);
+    const YtDlpService::DownloadStart started = start(download);
+    ASSERT_TRUE(started.process) << started.error.toStdString();
+    EXPECT_EQ(sessionFolders().size(), 1);
+    waitForExit(started.process, false);
+    EXPECT_EQ(started.process->exitCode(), 0) << log.join(u'\n').toStdString();
+
+    const QList<TestHttpServer::Request> requests = server.requests(u"/media/s.mp4"_s);
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests.first().header("cookie"), "sid=cookie-value-42");
+    const QJsonObject engineStart = EngineDouble::starts(startLog).last();
+    EXPECT_TRUE(engineStart.value(u"env_session"_s).toString().endsWith(u"/headers.json"_s));
+    EXPECT_FALSE(EngineDouble::arguments(engineStart).contains(u"--cookies-from-browser"_s));
+    EXPECT_TRUE(sessionFolders().isEmpty());
+}
+
+TEST_F(EngineRunTest, SessionSecretsAreRedactedFromEveryOutputLine)
+{
+    service->locateBinaries(QString(), false);
+    DownloadOptions download = options(u"/echo-stderr/x?text=sid%3Dcookie-value-42%20Bearer%20auth-token-7%20Agent/1"_s,
+                                       TestEnvironment::makeDirectory(u"out"_s));
+    download.session = secretSession(download.url);
+    const YtDlpService::DownloadStart started = start(download);
+    ASSERT_TRUE(started.process);
+    waitForExit(started.process, false);
+    EXPECT_TRUE(log.contains(u"sid=[已隐藏凭据] [已隐藏凭据] Agent/1"_s)) << log.join(u'\n').toStdString();
+    EXPECT_TRUE(log.contains(u"ERR: sid=[已隐藏凭据] [已隐藏凭据] Agent/1"_s));
+    EXPECT_FALSE(log.join(u'\n').contains(u"cookie-value-42"_s));
+    EXPECT_FALSE(log.join(u'\n').contains(u"auth-token-7"_s));
+    EXPECT_TRUE(sessionFolders().isEmpty());
+}
+
+TEST_F(EngineRunTest, SessionFolderGoesWhenTheStartFails)
+{
+    service->locateBinaries(QString(), false);
+    DownloadOptions download = options(u"/media/x.mp4"_s, TestEnvironment::makeDirectory(u"out"_s));
+    download.session = secretSession(download.url);
+    download.filenameTemplate = u"/etc/%(title)s"_s;
+    EXPECT_FALSE(start(download).process);
+    EXPECT_TRUE(sessionFolders().isEmpty());
+
+    // An engine that cannot be executed at all.
+    ::chmod(QFile::encodeName(bundle + u"/Contents/Helpers/yt-dlp"_s).constData(), 0755);
+    TestEnvironment::writeFile(bundle + u"/Contents/Helpers/yt-dlp"_s, "#!/no/such/interpreter\n");
+    download.filenameTemplate = u"%(title)s"_s;
+    const YtDlpService::DownloadStart failed = start(download);
+    EXPECT_FALSE(failed.process);
+    EXPECT_FALSE(failed.error.isEmpty());
+    EXPECT_TRUE(sessionFolders().isEmpty());
+}
 
 TEST_F(EngineRunTest, DownloadsThroughTheEngineAfterTheCheck)
 {
