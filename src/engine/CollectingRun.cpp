@@ -53,5 +53,6 @@ void CollectingRun::finish(Outcome outcome)
         return;
     m_finished = true;
     m_outcome = outcome;
-    Q_EMIT finished();
+    // Never inside start() itself: the caller may not have connected yet.
+    QMetaObject::invokeMethod(this, &CollectingRun::finished, Qt::QueuedConnection);
 }

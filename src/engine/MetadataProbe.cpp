@@ -133,5 +133,6 @@ void MetadataProbe::finish()
     if (m_finished)
         return;
     m_finished = true;
-    Q_EMIT finished();
+    // Never inside fetchMetadata itself: the caller has not connected yet.
+    QMetaObject::invokeMethod(this, &MetadataProbe::finished, Qt::QueuedConnection);
 }

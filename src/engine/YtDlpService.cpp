@@ -91,14 +91,20 @@ void YtDlpService::runNext()
     }
 }
 
-void YtDlpService::locateBinaries(const QString &customPath, bool forceCheck)
+void YtDlpService::locateBinaries(const QString &customPath, bool forceCheck, QObject *context,
+                                  std::function<void()> done)
 {
-    enqueue([this, customPath, forceCheck](std::function<void()> finished) {
-        check(customPath, forceCheck, std::move(finished));
+    QPointer<QObject> guard(context);
+    enqueue([this, customPath, forceCheck, guard, done = std::move(done)](std::function<void()> finished) {
+        check(customPath, forceCheck, [guard, done, finished = std::move(finished)] {
+            if (guard && done)
+                done();
+            finished();
+        });
     });
 }
 
-void YtDlpService::check(const QString &customPath, bool forceCheck, std::function<void()> finished)
+void YtDlpService::check(const QString &customPath, bool forceCheck, const std::function<void()> &finished)
 {
     SessionFiles::cleanAbandoned();
     m_ytdlpPath.reset();

@@ -48,9 +48,11 @@ public:
     QString bundleVersion() const { return m_bundleVersion; }
     CommandBuilder commandBuilder() const { return CommandBuilder(m_toolsDirectory, m_pluginsDirectory); }
 
-    // Finds and checks the engine; emits checkFinished() when the outcome is known.
-    // A check whose files are unchanged since the last successful one starts nothing.
-    void locateBinaries(const QString &customPath, bool forceCheck);
+    // Finds and checks the engine; emits checkFinished() and calls `done` (on `context`)
+    // when the outcome is known. A check whose files are unchanged since the last
+    // successful one starts nothing.
+    void locateBinaries(const QString &customPath, bool forceCheck, QObject *context = nullptr,
+                        std::function<void()> done = {});
 
     // Starts a download run; `done` is called on `context`'s thread with the handle or the error.
     void startDownload(const DownloadOptions &options, EngineProcess::ProgressHandler onProgress,
@@ -87,7 +89,7 @@ private:
 
     void enqueue(Operation operation);
     void runNext();
-    void check(const QString &customPath, bool forceCheck, std::function<void()> finished);
+    void check(const QString &customPath, bool forceCheck, const std::function<void()> &finished);
     void finishVersionQuery(CollectingRun *run, const QString &candidate, const QStringList &signature);
     void markUnavailable(const QString &message);
     void markAvailable(const QString &candidate, const QString &version);
