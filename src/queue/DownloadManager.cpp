@@ -301,6 +301,7 @@ void DownloadManager::completeJob(const QUuid &id)
         job->deleteLater();
     releaseIfUnlisted(item);
     pump();
+    Q_EMIT jobEnded(id);
 }
 
 // ---- engine readiness -----------------------------------------------------------------------

@@ -96,6 +96,8 @@ Q_SIGNALS:
     void itemsChanged();
     // An item reached finished or failed (front ends that report outcomes listen here).
     void itemConcluded(DownloadItem *item);
+    // A job has ended and its bookkeeping is gone.
+    void jobEnded(const QUuid &id);
 
 private:
     friend class AnalysisJob;

@@ -60,9 +60,11 @@ const QString preferredPlayerPath;
 
 } // namespace
 
-AppSettings::AppSettings(QObject *parent)
+AppSettings::AppSettings(QObject *parent, Start start)
     : QObject(parent)
 {
+    if (start == Start::keepStoredValues)
+        return;
     // These three only last for one run.
     for (const QString &key : {Key::filenameTemplate, Key::cookiesBrowser, Key::customYtdlpPath})
         m_preferences.remove(key);

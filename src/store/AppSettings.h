@@ -18,9 +18,14 @@ class AppSettings : public QObject
     Q_OBJECT
 
 public:
-    // Also starts a run: the filename template, the cookies browser and the custom engine path
-    // go back to their defaults.
-    explicit AppSettings(QObject *parent = nullptr);
+    enum class Start {
+        // The application starting: the filename template, the cookies browser and the
+        // custom engine path go back to their defaults.
+        newRun,
+        // A helper program that shares the store and must not disturb the application's run.
+        keepStoredValues,
+    };
+    explicit AppSettings(QObject *parent = nullptr, Start start = Start::newRun);
 
     // Created on first use, owned by the application object.
     static AppSettings &shared();
