@@ -11,8 +11,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QUrl>
 
@@ -223,6 +225,9 @@ void DownloadManager::pump()
 {
     if (!m_engineReady || m_isPaused)
         return;
+    QElapsedTimer timer;
+    timer.start();
+    const auto account = qScopeGuard([&] { m_pumpNanoseconds += timer.nsecsElapsed(); });
     const int limit = std::max(1, m_settings.maxConcurrent());
     // A snapshot: starting an item never changes the list, but stay safe against re-entry.
     const QList<DownloadItem *> snapshot = m_items;

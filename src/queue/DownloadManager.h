@@ -81,6 +81,8 @@ public:
     int runningJobs() const { return static_cast<int>(m_jobs.size()); }
     int runningProbes() const { return m_runningProbes; }
     bool hasJob(const QUuid &id) const { return m_jobs.contains(id); }
+    // Total time spent scheduling, for the queue benchmark.
+    qint64 pumpNanoseconds() const { return m_pumpNanoseconds; }
     QString logOf(const QUuid &id) const { return m_logBuffers.value(id); }
 
     // Most metadata probes that run at once; the rest wait, still analysing.
@@ -146,5 +148,6 @@ private:
     QHash<QUuid, QString> m_logBuffers;
 
     int m_runningProbes = 0;
+    qint64 m_pumpNanoseconds = 0;
     std::deque<QPointer<AnalysisJob>> m_probeQueue;
 };
