@@ -158,6 +158,11 @@ int DownloadManager::probeLimit() const
 void DownloadManager::requestProbeSlot(AnalysisJob *job)
 {
     m_probeQueue.emplace_back(job);
+    grantProbeSlots();
+}
+
+void DownloadManager::grantProbeSlots()
+{
     while (m_runningProbes < probeLimit() && !m_probeQueue.empty()) {
         const QPointer<AnalysisJob> next = m_probeQueue.front();
         m_probeQueue.pop_front();
@@ -176,14 +181,7 @@ void DownloadManager::withdrawProbeRequest(AnalysisJob *job)
 void DownloadManager::releaseProbeSlot()
 {
     --m_runningProbes;
-    while (m_runningProbes < probeLimit() && !m_probeQueue.empty()) {
-        const QPointer<AnalysisJob> next = m_probeQueue.front();
-        m_probeQueue.pop_front();
-        if (!next)
-            continue;
-        ++m_runningProbes;
-        next->beginProbe();
-    }
+    grantProbeSlots();
 }
 
 void DownloadManager::applyMetadata(DownloadItem *item, const VideoMetadata &metadata)

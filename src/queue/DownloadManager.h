@@ -123,6 +123,7 @@ private:
     void requestProbeSlot(AnalysisJob *job);
     void withdrawProbeRequest(AnalysisJob *job);
     void releaseProbeSlot();
+    void grantProbeSlots();
 
     // Called by jobs.
     void applyMetadata(DownloadItem *item, const VideoMetadata &metadata);

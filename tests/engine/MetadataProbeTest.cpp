@@ -1,5 +1,6 @@
 #include "engine/YtDlpService.h"
 #include "EngineDouble.h"
+#include "SessionSamples.h"
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 
@@ -42,14 +43,6 @@ protected:
     std::unique_ptr<YtDlpService> service;
 };
 
-BrowserSession secretSession(const QString &url)
-{
-    BrowserSession session;
-    session.cookies = {{u"sid"_s, u"cookie-value-42"_s, u"127.0.0.1"_s, u"/"_s, false, true, std::nullopt},
-                       {u"elsewhere"_s, u"foreign-secret"_s, u"example.org"_s, u"/"_s, false, false, std::nullopt}};
-    session.requests = {{url, {{u"Authorization"_s, u"Bearer auth-token-7"_s}, {u"User-Agent"_s, u"Agent/1"_s}}}};
-    return session;
-}
 
 } // namespace
 
