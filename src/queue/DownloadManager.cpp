@@ -227,6 +227,9 @@ void DownloadManager::pump()
     timer.start();
     const auto account = qScopeGuard([&] { m_pumpNanoseconds += timer.nsecsElapsed(); });
     const int limit = std::max(1, m_settings.maxConcurrent());
+    // Full already: no need to walk a long list of items that are still being analysed.
+    if (m_jobs.size() >= limit)
+        return;
     // A snapshot: starting an item never changes the list, but stay safe against re-entry.
     const QList<DownloadItem *> snapshot = m_items;
     for (DownloadItem *item : snapshot) {
