@@ -1,6 +1,12 @@
 #include "Workspace.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDir>
+#include <QUrl>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -282,6 +288,33 @@ void openWithApplication(const QString &path, const QString &applicationPath, QO
     if (!process.startDetached())
         error = command.program + u": "_s + process.errorString();
     deliver(context, done, error);
+}
+
+void reveal(const QString &path, QObject *context, Completion done)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openWithDefault(folder, context, std::move(done));
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        u"org.freedesktop.FileManager1"_s, u"/org/freedesktop/FileManager1"_s,
+        u"org.freedesktop.FileManager1"_s, u"ShowItems"_s);
+    call << QStringList{QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString()} << QString();
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+    const bool hasContext = context != nullptr;
+    const QPointer<QObject> guard(context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [watcher, folder, hasContext, guard, done = std::move(done)] {
+                         watcher->deleteLater();
+                         if (hasContext && !guard)
+                             return;
+                         if (!watcher->isError())
+                             done(std::nullopt);
+                         else
+                             openWithDefault(folder, guard.data(), done);
+                     });
 }
 
 } // namespace Workspace

@@ -28,6 +28,10 @@ void openWithDefault(const QString &path, QObject *context, Completion done);
 void openWithApplication(const QString &path, const QString &applicationPath, QObject *context,
                          Completion done);
 
+// Shows the file selected in the file manager (D-Bus org.freedesktop.FileManager1.ShowItems);
+// when that call fails, opens the containing folder with openWithDefault.
+void reveal(const QString &path, QObject *context, Completion done);
+
 // The Exec value of the [Desktop Entry] group of a desktop entry file; nothing when absent.
 std::optional<QString> desktopEntryExec(const QByteArray &content);
 

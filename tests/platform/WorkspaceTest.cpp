@@ -213,3 +213,18 @@ TEST(Workspace, NoCompletionOnceTheContextIsGone)
     TestEnvironment::waitFor([] { return false; }, 300);
     EXPECT_FALSE(called);
 }
+
+TEST(Workspace, RevealWithoutFileManagerOpensTheFolder)
+{
+    // No session bus: the D-Bus request cannot be made and the folder is opened instead.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    const Recorder opener(u"opener"_s);
+    const OpenerOverride override(opener.program);
+    const QString file = TestEnvironment::writeFile(TestEnvironment::root() + u"/shown/App.AppImage"_s, "x");
+    Workspace::Completion done;
+    const auto outcome = track(done);
+    Workspace::reveal(file, nullptr, done);
+    ASSERT_TRUE(TestEnvironment::waitFor([&] { return outcome->done; }));
+    EXPECT_FALSE(outcome->error.has_value());
+    EXPECT_EQ(opener.arguments(), QStringList{TestEnvironment::root() + u"/shown"_s});
+}
