@@ -1,0 +1,190 @@
+#include "BrowserHost.h"
+
+#include "shared/BrowserBridge.h"
+#include "shared/BrowserSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QProcess>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+bool writeAll(int fd, const QByteArray &data)
+{
+    const char *cursor = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, cursor, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        cursor += written;
+        left -= written;
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray BrowserHost::read(qsizetype count)
+{
+    QByteArray buffer(count, Qt::Uninitialized);
+    qsizetype total = 0;
+    while (total < count) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer.data() + total, size_t(count - total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            throw BrowserSession::SessionError::invalid();
+        total += got;
+    }
+    return buffer;
+}
+
+QByteArray BrowserHost::frame(const QByteArray &json)
+{
+    const quint32 length = quint32(json.size());
+    QByteArray out(reinterpret_cast<const char *>(&length), sizeof length);
+    return out + json;
+}
+
+QByteArray BrowserHost::pingReply()
+{
+    return compact({{u"ok"_s, true}, {u"version"_s, u"1.4.0"_s}});
+}
+
+QByteArray BrowserHost::successReply()
+{
+    return compact({{u"ok"_s, true}});
+}
+
+QByteArray BrowserHost::errorReply()
+{
+    // Fixed and untranslated: the extension is never told which check failed.
+    return compact({{u"ok"_s, false}, {u"error"_s, u"无法发送浏览器会话，请重新连接 Brisvane Download。"_s}});
+}
+
+QByteArray BrowserHost::respond(const Reader &read, const QString &inbox, const Opener &open)
+{
+    QByteArray reply = errorReply();
+    try {
+        const QByteArray prefix = read(4);
+        quint32 length = 0;
+        std::memcpy(&length, prefix.constData(), sizeof length);
+        // The body of an unacceptable length is never read.
+        if (length == 0 || length > maxRequestBytes)
+            return frame(reply);
+        const QByteArray message = read(qsizetype(length));
+
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(message, &error);
+        if (error.error != QJsonParseError::NoError)
+            return frame(reply);
+        const QJsonValue type = document.object().value(u"type"_s);
+        if (document.isObject() && type.isString() && type.toString() == u"ping"_s)
+            return frame(pingReply());
+
+        const QUuid id = BrowserBridge::store(message, inbox);
+        const QString url = u"kestro://import?id="_s + id.toString(QUuid::WithoutBraces).toUpper();
+        bool opened = false;
+        try {
+            opened = open(url);
+        } catch (...) {
+            opened = false;
+        }
+        if (opened) {
+            reply = successReply();
+        } else {
+            // Nobody will take a transfer the application was not told about.
+            QFile::remove(BrowserBridge::inboxFile(id, inbox));
+        }
+    } catch (const std::exception &) {
+        // Every failure gets the same reply.
+    }
+    return frame(reply);
+}
+
+QByteArray BrowserHost::respond(const QByteArray &input, const QString &inbox, const Opener &open)
+{
+    qsizetype offset = 0;
+    const Reader reader = [&](qsizetype count) {
+        if (count > input.size() - offset)
+            throw BrowserSession::SessionError::invalid();
+        const QByteArray part = input.sliced(offset, count);
+        offset += count;
+        return part;
+    };
+    return respond(reader, inbox, open);
+}
+
+QString BrowserHost::bundleOf(const QString &programPath)
+{
+    const QString resolved = QFileInfo(QFileInfo(programPath).absoluteFilePath()).canonicalFilePath();
+    if (resolved.isEmpty())
+        return QString();
+    QString bundle = resolved;
+    for (int i = 0; i < 3; ++i) {
+        const qsizetype slash = bundle.lastIndexOf(u'/');
+        if (slash <= 0)
+            return QString();
+        bundle.truncate(slash);
+    }
+    return bundle;
+}
+
+bool BrowserHost::openWithApplication(const QString &bundlePath, const QString &url)
+{
+    const QString override = qEnvironmentVariable("KESTRO_OPEN_COMMAND");
+    QString program = override;
+    if (program.isEmpty()) {
+        if (bundlePath.isEmpty())
+            return false;
+        program = bundlePath + u"/Contents/Linux/Kestro"_s;
+    }
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments({u"--open"_s, url});
+    // The browser's pipe is ours alone; the launcher gets neither it nor a place to write.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(-1))
+        return false;
+    // A launcher that hangs must not keep the browser waiting forever.
+    if (!process.waitForFinished(openTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(-1);
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+int BrowserHost::main(int argc, char **argv)
+{
+    const QString program = argc > 0 ? QFile::decodeName(argv[0]) : QString();
+    const QByteArray reply = respond(&BrowserHost::read, BrowserBridge::inbox(), [&](const QString &url) {
+        return openWithApplication(bundleOf(program), url);
+    });
+    writeAll(STDOUT_FILENO, reply);
+    return 0;
+}
