@@ -30,11 +30,12 @@ endforeach()
 
 configure_file("${CMAKE_SOURCE_DIR}/resources/Info.json.in" "${KESTRO_CONTENTS_DIR}/Info.json" @ONLY)
 
-# Resources: the language list and one folder per translation table.
+# Resources: the language list, one folder per translation table and the agent skill.
 file(GLOB_RECURSE kestro_resource_files CONFIGURE_DEPENDS
   RELATIVE "${CMAKE_SOURCE_DIR}/resources"
   "${CMAKE_SOURCE_DIR}/resources/Language.json"
-  "${CMAKE_SOURCE_DIR}/resources/*.lproj/*")
+  "${CMAKE_SOURCE_DIR}/resources/*.lproj/*"
+  "${CMAKE_SOURCE_DIR}/resources/AgentSkills/*")
 foreach(rel IN LISTS kestro_resource_files)
   configure_file("${CMAKE_SOURCE_DIR}/resources/${rel}" "${KESTRO_RESOURCES_DIR}/${rel}" COPYONLY)
 endforeach()

@@ -1,15 +1,14 @@
 #include "BrowserHost.h"
 
+#include "platform/Bundle.h"
+#include "platform/Launcher.h"
 #include "shared/BrowserBridge.h"
 #include "shared/BrowserSession.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QProcess>
 #include <QUuid>
 
 #include <cerrno>
@@ -136,54 +135,16 @@ QByteArray BrowserHost::respond(const QByteArray &input, const QString &inbox, c
     return respond(reader, inbox, open);
 }
 
-QString BrowserHost::bundleOf(const QString &programPath)
-{
-    const QString resolved = QFileInfo(QFileInfo(programPath).absoluteFilePath()).canonicalFilePath();
-    if (resolved.isEmpty())
-        return QString();
-    QString bundle = resolved;
-    for (int i = 0; i < 3; ++i) {
-        const qsizetype slash = bundle.lastIndexOf(u'/');
-        if (slash <= 0)
-            return QString();
-        bundle.truncate(slash);
-    }
-    return bundle;
-}
-
 bool BrowserHost::openWithApplication(const QString &bundlePath, const QString &url)
 {
-    const QString override = qEnvironmentVariable("KESTRO_OPEN_COMMAND");
-    QString program = override;
-    if (program.isEmpty()) {
-        if (bundlePath.isEmpty())
-            return false;
-        program = bundlePath + u"/Contents/Linux/Kestro"_s;
-    }
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments({u"--open"_s, url});
-    // The browser's pipe is ours alone; the launcher gets neither it nor a place to write.
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start();
-    if (!process.waitForStarted(-1))
-        return false;
-    // A launcher that hangs must not keep the browser waiting forever.
-    if (!process.waitForFinished(openTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(-1);
-        return false;
-    }
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return Launcher::open(bundlePath, {url}, openTimeoutMs).outcome == Launcher::Outcome::opened;
 }
 
 int BrowserHost::main(int argc, char **argv)
 {
     const QString program = argc > 0 ? QFile::decodeName(argv[0]) : QString();
     const QByteArray reply = respond(&BrowserHost::read, BrowserBridge::inbox(), [&](const QString &url) {
-        return openWithApplication(bundleOf(program), url);
+        return openWithApplication(Bundle::ofHelper(program), url);
     });
     writeAll(STDOUT_FILENO, reply);
     return 0;

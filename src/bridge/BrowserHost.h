@@ -26,9 +26,6 @@ public:
     // The same over a buffer, for tests and fuzzing.
     static QByteArray respond(const QByteArray &input, const QString &inbox, const Opener &open);
 
-    // The bundle of the program at `programPath`: absolute, links resolved, and the last three
-    // components (KestroBridge, Helpers, Contents) removed. Empty when the path does not exist.
-    static QString bundleOf(const QString &programPath);
     // Runs the bundle's Contents/Linux/Kestro (or $KESTRO_OPEN_COMMAND) with "--open URL".
     static bool openWithApplication(const QString &bundlePath, const QString &url);
 

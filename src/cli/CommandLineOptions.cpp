@@ -26,11 +26,15 @@ std::optional<int> parseQuality(const QString &text)
 QString CommandLineOptions::usage()
 {
     return u"usage: kestro-dl [--quality N|best|audio] [--audio-format mp3|m4a|flac|opus] [--dir PATH] URL...\n"
+           "       kestro-dl --serve [--quality N|best|audio] [--audio-format mp3|m4a|flac|opus] [--dir PATH]\n"
            "\n"
            "Downloads each link with the queue, settings and history of Brisvane Download.\n"
            "Options apply to this run only; stored settings are not changed.\n"
            "Exit status: 0 when every download finished, 1 when any failed, 2 for bad arguments,\n"
-           "130 after Ctrl-C (running downloads are paused, partial files kept).\n"_s;
+           "130 after Ctrl-C (running downloads are paused, partial files kept).\n"
+           "\n"
+           "--serve runs the queue without a window and answers AI agents (the MCP server\n"
+           "KestroMCP) until SIGTERM or Ctrl-C; running downloads are then paused and it exits 0.\n"_s;
 }
 
 std::optional<CommandLineOptions> CommandLineOptions::parse(const QStringList &arguments,
@@ -50,6 +54,10 @@ std::optional<CommandLineOptions> CommandLineOptions::parse(const QStringList &a
         }
         if (argument == u"-h"_s || argument == u"--help"_s) {
             options.help = true;
+            continue;
+        }
+        if (argument == u"--serve"_s) {
+            options.serve = true;
             continue;
         }
         // "--name value" or "--name=value".
@@ -90,7 +98,11 @@ std::optional<CommandLineOptions> CommandLineOptions::parse(const QStringList &a
             options.outputDir = QDir::cleanPath(QDir(workingDirectory).absoluteFilePath(*value));
         }
     }
-    if (!options.help && options.urls.isEmpty()) {
+    if (options.serve && !options.urls.isEmpty()) {
+        *error = u"--serve takes no links; agents add them"_s;
+        return std::nullopt;
+    }
+    if (!options.help && !options.serve && options.urls.isEmpty()) {
         *error = u"no link given"_s;
         return std::nullopt;
     }

@@ -13,6 +13,7 @@ struct CommandLineOptions
     std::optional<QString> outputDir;    // absolute
     QStringList urls;
     bool help = false;
+    bool serve = false;                  // answer agent requests until stopped
 
     // The options, or the reason they are not usable.
     static std::optional<CommandLineOptions> parse(const QStringList &arguments, const QString &workingDirectory,

@@ -40,6 +40,24 @@ Bundle Bundle::containing(const QString &programPath)
     return Bundle(contentsDir.absolutePath());
 }
 
+QString Bundle::ofHelper(const QString &programPath)
+{
+    // An empty path would otherwise stand for the working folder.
+    if (programPath.isEmpty())
+        return QString();
+    const QString resolved = QFileInfo(QFileInfo(programPath).absoluteFilePath()).canonicalFilePath();
+    if (resolved.isEmpty())
+        return QString();
+    QString bundle = resolved;
+    for (int i = 0; i < 3; ++i) {
+        const qsizetype slash = bundle.lastIndexOf(u'/');
+        if (slash <= 0)
+            return QString();
+        bundle.truncate(slash);
+    }
+    return bundle;
+}
+
 QString Bundle::contents() const
 {
     return m_path + u"/Contents"_s;

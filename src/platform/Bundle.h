@@ -14,6 +14,10 @@ public:
     static Bundle main();
     // The bundle of a program path, or an invalid one.
     static Bundle containing(const QString &programPath);
+    // The bundle of a helper program at `programPath` (BUNDLE/Contents/Helpers/NAME): absolute,
+    // links resolved, and the last three components removed. Empty when the path is empty or
+    // does not exist.
+    static QString ofHelper(const QString &programPath);
 
     bool isValid() const { return !m_path.isEmpty(); }
     QString path() const { return m_path; }

@@ -2,6 +2,7 @@
 #include "HostMessages.h"
 #include "TestEnvironment.h"
 #include "bridge/BrowserHost.h"
+#include "platform/Bundle.h"
 #include "shared/BrowserBridge.h"
 #include "shared/BrowserTransfer.h"
 
@@ -146,9 +147,10 @@ TEST(BrowserHost, BundleIsFoundFromTheProgramPath)
     const QString elsewhere = TestEnvironment::makeDirectory(u"bin"_s);
     ASSERT_TRUE(QFile::link(program, elsewhere + u"/bridge"_s));
 
-    EXPECT_EQ(BrowserHost::bundleOf(program), bundle);
-    EXPECT_EQ(BrowserHost::bundleOf(elsewhere + u"/bridge"_s), bundle);
+    EXPECT_EQ(Bundle::ofHelper(program), bundle);
+    EXPECT_EQ(Bundle::ofHelper(elsewhere + u"/bridge"_s), bundle);
     QDir::setCurrent(bundle + u"/Contents"_s);
-    EXPECT_EQ(BrowserHost::bundleOf(u"Helpers/KestroBridge"_s), bundle);
-    EXPECT_EQ(BrowserHost::bundleOf(elsewhere + u"/missing"_s), QString());
+    EXPECT_EQ(Bundle::ofHelper(u"Helpers/KestroBridge"_s), bundle);
+    EXPECT_EQ(Bundle::ofHelper(elsewhere + u"/missing"_s), QString());
+    EXPECT_EQ(Bundle::ofHelper(QString()), QString());
 }

@@ -13,6 +13,7 @@ TEST(CommandLineOptions, ParsesWhatTheRunNeeds)
         std::optional<QString> audioFormat;
         std::optional<QString> outputDir;
         QStringList urls;
+        bool serve = false;
     };
     const Case cases[] = {
         {{u"https://a/"_s}, {}, {}, {}, {u"https://a/"_s}},
@@ -21,6 +22,8 @@ TEST(CommandLineOptions, ParsesWhatTheRunNeeds)
         {{u"--quality"_s, u"audio"_s, u"--audio-format"_s, u"flac"_s, u"u"_s}, -1, u"flac"_s, {}, {u"u"_s}},
         {{u"--dir"_s, u"out/../videos"_s, u"u"_s}, {}, {}, u"/work dir/videos"_s, {u"u"_s}},
         {{u"--dir=/abs"_s, u"--"_s, u"--not-an-option"_s}, {}, {}, u"/abs"_s, {u"--not-an-option"_s}},
+        {{u"--serve"_s}, {}, {}, {}, {}, true},
+        {{u"--dir"_s, u"/abs"_s, u"--serve"_s, u"--quality=audio"_s}, -1, {}, u"/abs"_s, {}, true},
     };
     for (const Case &c : cases) {
         QString error;
@@ -30,6 +33,7 @@ TEST(CommandLineOptions, ParsesWhatTheRunNeeds)
         EXPECT_EQ(options->audioFormat, c.audioFormat);
         EXPECT_EQ(options->outputDir, c.outputDir);
         EXPECT_EQ(options->urls, c.urls);
+        EXPECT_EQ(options->serve, c.serve);
     }
 }
 
@@ -45,6 +49,7 @@ TEST(CommandLineOptions, RejectsBadArgumentsWithAReason)
         {u"--dir="_s, u"u"_s},
         {u"--speed"_s, u"u"_s},
         {u"--quality"_s},
+        {u"--serve"_s, u"https://a/"_s},
     };
     for (const QStringList &arguments : cases) {
         QString error;

@@ -1,0 +1,456 @@
+#include "KestroMCP.h"
+
+#include "platform/Bundle.h"
+#include "platform/Launcher.h"
+#include "shared/AgentWire.h"
+#include "shared/BrowserBridge.h"
+#include "shared/BrowserDownloadLink.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QRegularExpression>
+#include <QUuid>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qsizetype readChunkBytes = 65536;
+constexpr int pollIntervalMs = 100;
+
+QJsonObject textContent(const QString &text)
+{
+    return {{u"content"_s, QJsonArray{QJsonObject{{u"type"_s, u"text"_s}, {u"text"_s, text}}}}};
+}
+
+QJsonObject toolFailure(const QString &text)
+{
+    QJsonObject result = textContent(text);
+    result.insert(u"isError"_s, true);
+    return result;
+}
+
+// Compact JSON of any value, a bare string or number included (QJsonDocument holds only
+// objects and arrays, so the value is written inside an array and the brackets are cut off).
+// QJsonObject keeps its members sorted by key, so objects come out with sorted keys.
+std::optional<QString> jsonText(const QJsonValue &value)
+{
+    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    if (wrapped.size() < 3 || !wrapped.startsWith('[') || !wrapped.endsWith(']'))
+        return std::nullopt;
+    return QString::fromUtf8(wrapped.sliced(1, wrapped.size() - 2));
+}
+
+// The plain 8-4-4-4-12 form only; QUuid::fromString also takes braces and ignores what
+// follows 36 characters.
+bool isQueueItemID(const QString &text)
+{
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        u"[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}"_s));
+    return text.size() == 36 && pattern.match(text).hasMatch();
+}
+
+bool writeAll(int fd, const QByteArray &data)
+{
+    const char *cursor = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, cursor, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        cursor += written;
+        left -= written;
+    }
+    return true;
+}
+
+bool exists(const QByteArray &path)
+{
+    struct stat info;
+    return ::lstat(path.constData(), &info) == 0;
+}
+
+void sleepMs(int ms)
+{
+    struct timespec delay{ms / 1000, long(ms % 1000) * 1000000L};
+    while (::nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
+}
+
+// Both files of one exchange go on every way out, whether the call worked or not.
+class ExchangeFiles
+{
+public:
+    ExchangeFiles(const QString &request, const QString &response)
+        : m_request(QFile::encodeName(request))
+        , m_response(QFile::encodeName(response))
+    {
+    }
+    ~ExchangeFiles()
+    {
+        ::unlink(m_request.constData());
+        ::unlink(m_response.constData());
+    }
+    ExchangeFiles(const ExchangeFiles &) = delete;
+    ExchangeFiles &operator=(const ExchangeFiles &) = delete;
+
+    const QByteArray &response() const { return m_response; }
+
+private:
+    QByteArray m_request;
+    QByteArray m_response;
+};
+
+// Wakes the wait as soon as something lands in the exchange folder. Without inotify (or
+// with KESTRO_AGENT_POLL_ONLY) the wait is a plain sleep; the existence check every
+// 100 ms finds the response either way.
+class DirectoryWatch
+{
+public:
+    explicit DirectoryWatch(const QString &directory)
+    {
+        if (!qEnvironmentVariable("KESTRO_AGENT_POLL_ONLY").isEmpty())
+            return;
+        m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_fd < 0)
+            return;
+        if (::inotify_add_watch(m_fd, QFile::encodeName(directory).constData(),
+                                IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE)
+            < 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~DirectoryWatch()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    DirectoryWatch(const DirectoryWatch &) = delete;
+    DirectoryWatch &operator=(const DirectoryWatch &) = delete;
+
+    void wait(int ms)
+    {
+        if (m_fd < 0) {
+            sleepMs(ms);
+            return;
+        }
+        struct pollfd watched{m_fd, POLLIN, 0};
+        if (::poll(&watched, 1, ms) <= 0)
+            return;
+        // The events only say "look again"; which file it was does not matter.
+        alignas(struct inotify_event) char events[4096];
+        while (::read(m_fd, events, sizeof events) > 0) {
+        }
+    }
+
+private:
+    int m_fd = -1;
+};
+
+QJsonValue decodeResponse(const QByteArray &data)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError)
+        throw DecodingError(error.errorString());
+    if (!document.isObject())
+        throw KestroMCP::ToolError::invalidResponse();
+    const QJsonObject response = document.object();
+    const QJsonValue ok = response.value(u"ok"_s);
+    if (ok.isBool() && ok.toBool()) {
+        if (!response.contains(u"result"_s))
+            return QJsonObject();
+        return response.value(u"result"_s);
+    }
+    const QJsonValue message = response.value(u"error"_s);
+    throw KestroMCP::ToolError::appError(message.isString() ? message.toString()
+                                                             : u"Brisvane Download rejected the request"_s);
+}
+
+QJsonObject tool(const QString &name, const QString &description, const QJsonObject &properties,
+                 const QStringList &required, const QJsonObject &annotations)
+{
+    QJsonObject schema{{u"type"_s, u"object"_s}, {u"properties"_s, properties}, {u"additionalProperties"_s, false}};
+    if (!required.isEmpty())
+        schema.insert(u"required"_s, QJsonArray::fromStringList(required));
+    return {{u"name"_s, name}, {u"description"_s, description}, {u"inputSchema"_s, schema},
+            {u"annotations"_s, annotations}};
+}
+
+} // namespace
+
+const QStringList KestroMCP::protocolVersions{u"2025-11-25"_s, u"2025-06-18"_s, u"2025-03-26"_s};
+
+const QJsonArray KestroMCP::tools{
+    tool(u"download_url"_s,
+         u"Add one authorized HTTP or HTTPS media URL to the Brisvane Download queue. The download uses "
+         "the application's download folder and format preferences; the result holds the new queue item ID."_s,
+         {{u"url"_s, QJsonObject{{u"type"_s, u"string"_s}, {u"description"_s, u"Media or page URL"_s}}}},
+         {u"url"_s},
+         {{u"readOnlyHint"_s, false}, {u"destructiveHint"_s, false}, {u"openWorldHint"_s, true}}),
+    tool(u"list_downloads"_s,
+         u"List up to 50 current Brisvane Download queue items with IDs, status, progress, and completed file paths."_s,
+         {}, {}, {{u"readOnlyHint"_s, true}, {u"destructiveHint"_s, false}}),
+    tool(u"get_download"_s, u"Get the current status of one Brisvane Download queue item by ID."_s,
+         {{u"id"_s, QJsonObject{{u"type"_s, u"string"_s}, {u"description"_s, u"Queue item UUID"_s}}}}, {u"id"_s},
+         {{u"readOnlyHint"_s, true}, {u"destructiveHint"_s, false}}),
+};
+
+QString KestroMCP::ToolError::description() const
+{
+    switch (m_kind) {
+    case Kind::appError:
+        return m_message;
+    case Kind::invalidURL:
+        return u"Provide one valid HTTP or HTTPS URL without embedded credentials."_s;
+    case Kind::invalidID:
+        return u"Provide a valid queue item UUID."_s;
+    case Kind::unknownTool:
+        return u"Unknown Brisvane Download tool."_s;
+    case Kind::invalidResponse:
+        return u"Brisvane Download returned an invalid response."_s;
+    case Kind::appUnavailable:
+        return u"Brisvane Download did not respond within 20 seconds. Open Brisvane Download and try again."_s;
+    }
+    return QString();
+}
+
+std::optional<KestroMCP::LineReader::Line> KestroMCP::LineReader::next()
+{
+    // A line may end in "\r\n", so one byte more than the limit is kept while looking for "\n".
+    constexpr qsizetype keptBytes = maxLineBytes + 1;
+    const auto finish = [](QByteArray bytes) {
+        if (bytes.endsWith('\r'))
+            bytes.chop(1);
+        if (bytes.size() > maxLineBytes)
+            return Line{{}, true};
+        return Line{std::move(bytes), false};
+    };
+
+    bool discarding = false;
+    qsizetype scanned = m_start;
+    for (;;) {
+        const qsizetype newline = m_buffer.indexOf('\n', scanned);
+        if (newline >= 0) {
+            const qsizetype start = m_start;
+            m_start = newline + 1;
+            if (discarding)
+                return Line{{}, true};
+            return finish(m_buffer.sliced(start, newline - start));
+        }
+        // No "\n" yet: keep the partial line at the front of the buffer, or drop it when it
+        // is already too long to be answered.
+        if (m_buffer.size() - m_start > keptBytes)
+            discarding = true;
+        if (discarding)
+            m_buffer.clear();
+        else
+            m_buffer.remove(0, m_start);
+        m_start = 0;
+        scanned = m_buffer.size();
+        if (!fill()) {
+            if (discarding)
+                return Line{{}, true};
+            if (m_buffer.isEmpty())
+                return std::nullopt;
+            const QByteArray last = std::exchange(m_buffer, QByteArray());
+            return finish(last);
+        }
+    }
+}
+
+bool KestroMCP::LineReader::fill()
+{
+    if (m_ended)
+        return false;
+    const qsizetype used = m_buffer.size();
+    m_buffer.resize(used + readChunkBytes);
+    const qsizetype got = m_source(m_buffer.data() + used, readChunkBytes);
+    m_buffer.resize(used + std::clamp<qsizetype>(got, 0, readChunkBytes));
+    if (got <= 0)
+        m_ended = true;
+    return got > 0;
+}
+
+std::optional<QByteArray> KestroMCP::reply(const QJsonValue &id, const QJsonObject &result,
+                                           const std::optional<ProtocolError> &error)
+{
+    QJsonObject envelope{{u"jsonrpc"_s, u"2.0"_s}, {u"id"_s, id}};
+    if (error)
+        envelope.insert(u"error"_s, QJsonObject{{u"code"_s, error->code}, {u"message"_s, error->message}});
+    else
+        envelope.insert(u"result"_s, result);
+    const QByteArray json = QJsonDocument(envelope).toJson(QJsonDocument::Compact);
+    if (json.isEmpty())
+        return std::nullopt;
+    return json + '\n';
+}
+
+bool KestroMCP::send(const QJsonValue &id, const QJsonObject &result, const std::optional<ProtocolError> &error)
+{
+    const std::optional<QByteArray> line = reply(id, result, error);
+    return !line || writeAll(STDOUT_FILENO, *line);
+}
+
+std::optional<QByteArray> KestroMCP::respond(const QByteArray &line, const AppCaller &callApp)
+{
+    // The size goes first: an over-long line is never parsed.
+    if (line.size() > maxLineBytes)
+        return reply(QJsonValue::Null, {}, ProtocolError::parse());
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        return reply(QJsonValue::Null, {}, ProtocolError::parse());
+    const QJsonObject message = document.object();
+    // Notifications get no reply, whatever they hold.
+    if (!message.contains(u"id"_s))
+        return std::nullopt;
+    const QJsonValue id = message.value(u"id"_s);
+    const QJsonValue version = message.value(u"jsonrpc"_s);
+    const QJsonValue method = message.value(u"method"_s);
+    if (!version.isString() || version.toString() != u"2.0"_s || !method.isString())
+        return reply(id, {}, ProtocolError::invalidRequest());
+
+    const QString name = method.toString();
+    const QJsonObject params = message.value(u"params"_s).toObject();
+    if (name == u"initialize"_s) {
+        const QJsonValue asked = params.value(u"protocolVersion"_s);
+        const bool supported = asked.isString() && protocolVersions.contains(asked.toString());
+        const QJsonValue bundleVersion = Bundle(bundle).infoValue(u"CFBundleShortVersionString"_s);
+        const QString serverVersion = bundleVersion.isString() && !bundleVersion.toString().isEmpty()
+                                          ? bundleVersion.toString()
+                                          : fallbackVersion;
+        return reply(id, {{u"protocolVersion"_s, supported ? asked.toString() : protocolVersions.first()},
+                          {u"capabilities"_s, QJsonObject{{u"tools"_s, QJsonObject()}}},
+                          {u"serverInfo"_s, QJsonObject{{u"name"_s, u"kestro"_s}, {u"version"_s, serverVersion}}}});
+    }
+    if (name == u"ping"_s)
+        return reply(id, {});
+    if (name == u"tools/list"_s)
+        return reply(id, {{u"tools"_s, tools}});
+    if (name == u"tools/call"_s)
+        return reply(id, callTool(params, callApp));
+    return reply(id, {}, ProtocolError::methodNotFound());
+}
+
+QJsonObject KestroMCP::callTool(const QJsonObject &params, const AppCaller &callApp)
+{
+    const QJsonObject arguments = params.value(u"arguments"_s).toObject();
+    const QJsonValue nameValue = params.value(u"name"_s);
+    const QString name = nameValue.isString() ? nameValue.toString() : QString();
+    try {
+        QJsonObject request;
+        if (name == u"download_url"_s) {
+            const QJsonValue url = arguments.value(u"url"_s);
+            if (!url.isString() || !BrowserDownloadLink::webURL(url.toString()))
+                throw ToolError::invalidURL();
+            request = {{u"action"_s, u"download"_s}, {u"url"_s, url}};
+        } else if (name == u"list_downloads"_s) {
+            request = {{u"action"_s, u"list"_s}};
+        } else if (name == u"get_download"_s) {
+            const QJsonValue id = arguments.value(u"id"_s);
+            if (!id.isString() || !isQueueItemID(id.toString()))
+                throw ToolError::invalidID();
+            request = {{u"action"_s, u"get"_s}, {u"id"_s, id}};
+        } else {
+            throw ToolError::unknownTool();
+        }
+        const std::optional<QString> text = jsonText(callApp(request));
+        if (!text)
+            throw ToolError::invalidResponse();
+        return textContent(*text);
+    } catch (const Error &error) {
+        return toolFailure(error.description());
+    } catch (...) {
+        // Whatever went wrong, the agent gets a failed result rather than no reply at all.
+        return toolFailure(ToolError::invalidResponse().description());
+    }
+}
+
+QJsonValue KestroMCP::callApp(const QJsonObject &request, std::chrono::milliseconds deadline)
+{
+    const QString directory = AgentWire::directory();
+    BrowserBridge::privateDirectory(directory);
+
+    const QUuid id = QUuid::createUuid();
+    const QByteArray body = QJsonDocument(request).toJson(QJsonDocument::Compact);
+    // Watching starts before the request exists, so a quick response cannot slip past.
+    DirectoryWatch watch(directory);
+    const ExchangeFiles files(AgentWire::request(id, directory), AgentWire::response(id, directory));
+    AgentWire::writeComplete(body, AgentWire::request(id, directory));
+
+    if (!qEnvironmentVariableIsSet("KESTRO_AGENT_BRIDGE_DIR")) {
+        const Launcher::Result launched = Launcher::open(bundle, {u"--background"_s}, launchTimeoutMs);
+        if (launched.outcome == Launcher::Outcome::notStarted)
+            throw ToolError::appError(launched.error);
+        if (launched.outcome == Launcher::Outcome::failed)
+            throw ToolError::appUnavailable();
+    }
+
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        if (exists(files.response()))
+            return decodeResponse(BrowserBridge::readPrivate(AgentWire::response(id, directory),
+                                                             AgentWire::responseReadLimit));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            throw ToolError::appUnavailable();
+        watch.wait(int(std::min<qint64>(left.count(), pollIntervalMs)));
+    }
+}
+
+namespace {
+
+void dropMessage(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
+
+qsizetype readStandardInput(char *buffer, qsizetype size)
+{
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, size_t(size));
+        if (got < 0 && errno == EINTR)
+            continue;
+        return qsizetype(got);
+    }
+}
+
+} // namespace
+
+int KestroMCP::main(int argc, char **argv)
+{
+    // Standard error belongs to the agent's host, and standard output to the protocol alone.
+    qInstallMessageHandler(dropMessage);
+    // A client that goes away must not kill the server mid-write; the failed write ends it.
+    std::signal(SIGPIPE, SIG_IGN);
+    bundle = Bundle::ofHelper(argc > 0 ? QFile::decodeName(argv[0]) : QString());
+
+    const AppCaller caller = [](const QJsonObject &request) { return callApp(request); };
+    LineReader lines(readStandardInput);
+    while (const std::optional<LineReader::Line> line = lines.next()) {
+        if (line->oversized) {
+            if (!send(QJsonValue::Null, {}, ProtocolError::parse()))
+                break;
+            continue;
+        }
+        const std::optional<QByteArray> answer = respond(line->bytes, caller);
+        if (answer && !writeAll(STDOUT_FILENO, *answer))
+            break;
+    }
+    return 0;
+}

@@ -1,0 +1,187 @@
+// The KestroMCP program itself, run from a bundle of its own as an agent's host would.
+#include "TestEnvironment.h"
+#include "shared/AgentWire.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct ServerRun
+{
+    QByteArray output;
+    QByteArray errors;
+    int exitCode = -1;
+};
+
+class ServerProgram : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // A folder of its own for each test, also when they all run in one process.
+        const QString folder = TestEnvironment::makeDirectory(u"server-"_s + QString::number(++count));
+        bundle = folder + u"/Brisvane Download"_s;
+        server = bundle + u"/Contents/Helpers/KestroMCP"_s;
+        QDir().mkpath(bundle + u"/Contents/Helpers"_s);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KESTRO_MCP_PROGRAM), server));
+        QFile::setPermissions(server, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        TestEnvironment::writeFile(bundle + u"/Contents/Info.json"_s, R"({"CFBundleShortVersionString":"2.3.4"})");
+        exchange = folder + u"/exchange"_s;
+        QDir().mkpath(exchange);
+    }
+
+    // Runs the server on the whole input, then closes its standard input.
+    ServerRun run(const QByteArray &input, const QString &program)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"KESTRO_AGENT_BRIDGE_DIR"_s, exchange);
+        environment.remove(u"KESTRO_OPEN_COMMAND"_s);
+        process.setProcessEnvironment(environment);
+        process.start(program, {});
+        EXPECT_TRUE(process.waitForStarted());
+        process.write(input);
+        process.closeWriteChannel();
+        EXPECT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        return {process.readAllStandardOutput(), process.readAllStandardError(), process.exitCode()};
+    }
+
+    static inline int count = 0;
+    QString bundle;
+    QString server;
+    QString exchange;
+};
+
+QJsonObject object(const QByteArray &json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
+
+} // namespace
+
+TEST_F(ServerProgram, AnswersEachRequestLineInOrder)
+{
+    const QByteArray longLine = R"({"jsonrpc":"2.0","id":9,"method":"ping"})" + QByteArray(1048576, ' ');
+    const QByteArray input = R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18"}})"
+                             "\r\n"
+                             R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
+                             "\n"
+                             "\n"
+                             R"({"jsonrpc":"2.0","id":"two","method":"ping"})"
+                             "\r\n"
+                             + longLine + "\n"
+                             + R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})"
+                               "\n"
+                               R"({"jsonrpc":"2.0","id":4,"method":"resources/list"})";
+    const QByteArray parseError = R"({"error":{"code":-32700,"message":"Invalid JSON-RPC message"},"id":null,"jsonrpc":"2.0"})";
+
+    // Started through a link elsewhere, the server still finds its bundle.
+    const QString link = bundle + u"/../kestro-mcp"_s;
+    ASSERT_TRUE(QFile::link(server, link));
+    for (const QString &program : {server, link}) {
+        SCOPED_TRACE(program.toStdString());
+        const ServerRun result = run(input, program);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.errors, QByteArray());
+        ASSERT_TRUE(result.output.endsWith('\n'));
+        const QList<QByteArray> lines = result.output.chopped(1).split('\n');
+        ASSERT_EQ(lines.size(), 6) << result.output.toStdString();
+
+        const QJsonObject initialize = object(lines[0]);
+        EXPECT_EQ(initialize[u"id"_s], 1);
+        EXPECT_EQ(initialize[u"result"_s][u"protocolVersion"_s], u"2025-06-18"_s);
+        EXPECT_EQ(initialize[u"result"_s][u"serverInfo"_s].toObject(),
+                  QJsonObject({{u"name"_s, u"kestro"_s}, {u"version"_s, u"2.3.4"_s}}));
+        EXPECT_EQ(lines[1], parseError);
+        EXPECT_EQ(lines[2], R"({"id":"two","jsonrpc":"2.0","result":{}})");
+        EXPECT_EQ(lines[3], parseError);
+        const QJsonArray tools = object(lines[4])[u"result"_s][u"tools"_s].toArray();
+        ASSERT_EQ(tools.size(), 3);
+        EXPECT_EQ(tools[2][u"name"_s], u"get_download"_s);
+        EXPECT_EQ(lines[5], R"({"error":{"code":-32601,"message":"Method not found"},"id":4,"jsonrpc":"2.0"})");
+    }
+}
+
+TEST_F(ServerProgram, EmptyInputEndsQuietly)
+{
+    const ServerRun result = run(QByteArray(), server);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, QByteArray());
+    EXPECT_EQ(result.errors, QByteArray());
+}
+
+TEST_F(ServerProgram, ToolCallReachesTheApplication)
+{
+    QByteArray seen;
+    std::atomic<bool> stop = false;
+    std::thread responder([&] {
+        const auto giveUp = std::chrono::steady_clock::now() + 60s;
+        while (!stop && std::chrono::steady_clock::now() < giveUp) {
+            const QStringList names = QDir(exchange).entryList({u"*.request.json"_s}, QDir::Files);
+            if (names.isEmpty()) {
+                std::this_thread::sleep_for(2ms);
+                continue;
+            }
+            QFile file(exchange + u'/' + names.first());
+            if (file.open(QIODevice::ReadOnly))
+                seen = file.readAll();
+            const QUuid id = AgentWire::exchangeID(names.first(), AgentWire::requestSuffix);
+            AgentWire::writeComplete(
+                R"({"ok":true,"result":{"items":[{"status":"finished","id":"0F8FAD5B-D9CB-469F-A165-70867728950E"}],"count":1}})",
+                AgentWire::response(id, exchange));
+            return;
+        }
+    });
+    const ServerRun result =
+        run(R"({"jsonrpc":"2.0","id":5,"method":"tools/call","params":{"name":"list_downloads","arguments":{}}})"
+            "\n",
+            server);
+    stop = true;
+    responder.join();
+
+    EXPECT_EQ(seen, R"({"action":"list"})");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.errors, QByteArray());
+    const QByteArray text = R"({"count":1,"items":[{"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","status":"finished"}]})";
+    const QJsonObject expected{
+        {u"jsonrpc"_s, u"2.0"_s},
+        {u"id"_s, 5},
+        {u"result"_s,
+         QJsonObject{{u"content"_s, QJsonArray{QJsonObject{{u"type"_s, u"text"_s}, {u"text"_s, QString::fromUtf8(text)}}}}}}};
+    EXPECT_EQ(result.output, QJsonDocument(expected).toJson(QJsonDocument::Compact) + '\n');
+    EXPECT_EQ(QDir(exchange).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+TEST_F(ServerProgram, ReaderThatGoesAwayEndsTheServerQuietly)
+{
+    // Far more replies than a pipe holds, to a reader that exits at once: without care the
+    // server would die of SIGPIPE.
+    const QString input = TestEnvironment::writeFile(exchange + u"/../pings"_s,
+                                                     QByteArray(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"
+                                                                "\n")
+                                                         .repeated(20000));
+    const QString errors = exchange + u"/../errors"_s;
+    QProcess shell;
+    shell.start(u"/bin/bash"_s, {u"-c"_s, u"\"$0\" < \"$1\" 2> \"$2\" | true; echo \"${PIPESTATUS[0]}\""_s, server,
+                                 input, errors});
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    EXPECT_EQ(shell.readAllStandardOutput().trimmed(), "0");
+    QFile file(errors);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray());
+}
