@@ -7,10 +7,8 @@
 #include "shared/BrowserDownloadLink.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QRegularExpression>
 #include <QUuid>
 
 #include <algorithm>
@@ -52,13 +50,12 @@ std::optional<QString> jsonText(const QJsonValue &value)
     return QString::fromUtf8(wrapped.sliced(1, wrapped.size() - 2));
 }
 
-// The plain 8-4-4-4-12 form only; QUuid::fromString also takes braces and ignores what
-// follows 36 characters.
-bool isQueueItemID(const QString &text)
+// Waits until a descriptor that a host left non-blocking is ready again.
+void waitFor(int fd, short events)
 {
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-        u"[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}"_s));
-    return text.size() == 36 && pattern.match(text).hasMatch();
+    struct pollfd watched{fd, events, 0};
+    while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
+    }
 }
 
 bool writeAll(int fd, const QByteArray &data)
@@ -70,6 +67,10 @@ bool writeAll(int fd, const QByteArray &data)
         if (written < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                waitFor(fd, POLLOUT);
+                continue;
+            }
             return false;
         }
         cursor += written;
@@ -198,8 +199,8 @@ const QStringList KestroMCP::protocolVersions{u"2025-11-25"_s, u"2025-06-18"_s, 
 
 const QJsonArray KestroMCP::tools{
     tool(u"download_url"_s,
-         u"Add one authorized HTTP or HTTPS media URL to the Brisvane Download queue. The download uses "
-         "the application's download folder and format preferences; the result holds the new queue item ID."_s,
+         u"Add one authorized HTTP or HTTPS media URL to the Brisvane Download queue, using the application's "
+         u"download folder and format preferences, and return the queue item ID."_s,
          {{u"url"_s, QJsonObject{{u"type"_s, u"string"_s}, {u"description"_s, u"Media or page URL"_s}}}},
          {u"url"_s},
          {{u"readOnlyHint"_s, false}, {u"destructiveHint"_s, false}, {u"openWorldHint"_s, true}}),
@@ -278,13 +279,16 @@ bool KestroMCP::LineReader::fill()
 {
     if (m_ended)
         return false;
-    const qsizetype used = m_buffer.size();
-    m_buffer.resize(used + readChunkBytes);
-    const qsizetype got = m_source(m_buffer.data() + used, readChunkBytes);
-    m_buffer.resize(used + std::clamp<qsizetype>(got, 0, readChunkBytes));
-    if (got <= 0)
+    // One fixed piece for every read; small reads from a pipe then cost no reallocation.
+    if (m_chunk.isEmpty())
+        m_chunk.resize(readChunkBytes);
+    const qsizetype got = m_source(m_chunk.data(), readChunkBytes);
+    if (got <= 0) {
         m_ended = true;
-    return got > 0;
+        return false;
+    }
+    m_buffer.append(m_chunk.constData(), std::min(got, readChunkBytes));
+    return true;
 }
 
 std::optional<QByteArray> KestroMCP::reply(const QJsonValue &id, const QJsonObject &result,
@@ -364,7 +368,7 @@ QJsonObject KestroMCP::callTool(const QJsonObject &params, const AppCaller &call
             request = {{u"action"_s, u"list"_s}};
         } else if (name == u"get_download"_s) {
             const QJsonValue id = arguments.value(u"id"_s);
-            if (!id.isString() || !isQueueItemID(id.toString()))
+            if (!id.isString() || AgentWire::parseID(id.toString()).isNull())
                 throw ToolError::invalidID();
             request = {{u"action"_s, u"get"_s}, {u"id"_s, id}};
         } else {
@@ -426,6 +430,10 @@ qsizetype readStandardInput(char *buffer, qsizetype size)
         const ssize_t got = ::read(STDIN_FILENO, buffer, size_t(size));
         if (got < 0 && errno == EINTR)
             continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            waitFor(STDIN_FILENO, POLLIN);
+            continue;
+        }
         return qsizetype(got);
     }
 }

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <utility>
 
 // KestroMCP: the stdio MCP server an AI agent starts. JSON-RPC 2.0, one message per line; the
 // three tools reach the application through request and response files (AgentWire).
@@ -75,7 +76,8 @@ public:
     // One reply line, or nothing when it cannot be serialised. A given error replaces the result.
     static std::optional<QByteArray> reply(const QJsonValue &id, const QJsonObject &result,
                                            const std::optional<ProtocolError> &error = std::nullopt);
-    // Writes one reply to standard output in a single write; false once standard output is gone.
+    // Writes one reply to standard output with one write (more only after a partial write);
+    // false once standard output is gone.
     // A reply that cannot be serialised is dropped and counts as sent.
     static bool send(const QJsonValue &id, const QJsonObject &result,
                      const std::optional<ProtocolError> &error = std::nullopt);
@@ -109,6 +111,7 @@ public:
         bool fill();
 
         Source m_source;
+        QByteArray m_chunk;
         QByteArray m_buffer;
         qsizetype m_start = 0;
         bool m_ended = false;

@@ -45,7 +45,9 @@ QString Bundle::ofHelper(const QString &programPath)
     // An empty path would otherwise stand for the working folder.
     if (programPath.isEmpty())
         return QString();
-    const QString resolved = QFileInfo(QFileInfo(programPath).absoluteFilePath()).canonicalFilePath();
+    // A bare name means the program was found through PATH, not in the working folder.
+    const QString program = programPath.contains(u'/') ? programPath : u"/proc/self/exe"_s;
+    const QString resolved = QFileInfo(QFileInfo(program).absoluteFilePath()).canonicalFilePath();
     if (resolved.isEmpty())
         return QString();
     QString bundle = resolved;

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -60,8 +61,10 @@ QString response(const QUuid &id, const QString &directory)
 
 QUuid parseID(QStringView text)
 {
-    // QUuid also takes braces; only the plain form is a valid id here.
-    if (text.size() != 36)
+    // QUuid::fromString also takes braces and ignores what follows; only the plain form counts.
+    static const QRegularExpression plain(QRegularExpression::anchoredPattern(
+        u"[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}"_s));
+    if (text.size() != 36 || !plain.match(text.toString()).hasMatch())
         return {};
     return QUuid::fromString(text);
 }

@@ -23,8 +23,9 @@ namespace {
 
 void placeProgram(const char *built, const QString &path)
 {
-    if (::link(built, QFile::encodeName(path).constData()) != 0)
+    if (::link(built, QFile::encodeName(path).constData()) != 0) {
         ASSERT_TRUE(QFile::copy(QString::fromUtf8(built), path));
+    }
 }
 
 class AgentServeTest : public ::testing::Test
@@ -61,10 +62,9 @@ protected:
     QJsonObject call(const QJsonObject &message)
     {
         mcp.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
-        while (!mcp.canReadLine()) {
-            if (!mcp.waitForReadyRead(40000))
-                return {};
-        }
+        // The event loop keeps turning meanwhile: the test's web server lives on it.
+        if (!TestEnvironment::waitFor([this] { return mcp.canReadLine(); }, 40000))
+            return {};
         return QJsonDocument::fromJson(mcp.readLine()).object();
     }
 
@@ -166,7 +166,7 @@ TEST_F(AgentServeTest, SdkClientConformance)
                {QStringLiteral(KESTRO_SOURCE_DIR "/tests/mcp/sdk_conformance.mjs"), npmDirectory,
                 bundle + u"/Contents/Helpers/KestroMCP"_s, exchange, server.url(u"/media/sdk.mp4"_s)});
     ASSERT_TRUE(node.waitForStarted());
-    ASSERT_TRUE(node.waitForFinished(100000));
+    ASSERT_TRUE(TestEnvironment::waitFor([&] { return node.state() == QProcess::NotRunning; }, 100000));
     const QString log = QString::fromUtf8(node.readAll());
     EXPECT_EQ(node.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(node.exitCode(), 0) << log.toStdString();

@@ -13,7 +13,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -184,4 +186,35 @@ TEST_F(ServerProgram, ReaderThatGoesAwayEndsTheServerQuietly)
     QFile file(errors);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray());
+}
+
+TEST_F(ServerProgram, NonBlockingInputIsWaitedFor)
+{
+    // Some hosts hand over a non-blocking pipe: an empty read then is no end of input.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_EQ(::fcntl(ends[0], F_SETFL, ::fcntl(ends[0], F_GETFL) | O_NONBLOCK), 0);
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    const int input = ends[0];
+    process.setChildProcessModifier([input] { ::dup2(input, STDIN_FILENO); });
+    process.start(server, {});
+    ASSERT_TRUE(process.waitForStarted());
+    ::close(ends[0]);
+
+    const QByteArray ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\n";
+    ASSERT_EQ(::write(ends[1], ping.constData(), size_t(ping.size())), ping.size());
+    QByteArray output;
+    while (!output.contains('\n') && process.waitForReadyRead(60000))
+        output += process.readAllStandardOutput();
+    // Nothing more is there to read now. A server that took that for the end would exit; this
+    // wait can only let such a server pass unnoticed, never fail a sound one.
+    EXPECT_FALSE(process.waitForFinished(300));
+    ASSERT_EQ(::write(ends[1], ping.constData(), size_t(ping.size())), ping.size());
+    ::close(ends[1]);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    output += process.readAllStandardOutput();
+    EXPECT_EQ(output, QByteArray(R"({"id":1,"jsonrpc":"2.0","result":{}})" "\n").repeated(2));
+    EXPECT_EQ(process.readAllStandardError(), QByteArray());
+    EXPECT_EQ(process.exitCode(), 0);
 }
