@@ -19,6 +19,8 @@
 #include <QSet>
 #include <QUuid>
 
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,9 +102,9 @@ void AgentBridge::processRequests(DownloadManager &manager, const QString &direc
     const QStringList names = listing.entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Unsorted);
     for (const QString &name : names) {
         const QString path = directory + u'/' + name;
-        if (name.endsWith(QStringView(AgentWire::responseSuffix))
-            || name.startsWith(QStringView(AgentWire::partialPrefix))) {
-            // Answers nobody collected, and files of a writer that died half-way.
+        if (name.endsWith(QStringView(AgentWire::responseSuffix)) || name.startsWith(QStringView(AgentWire::partialPrefix))
+            || name.startsWith(QStringView(AgentWire::claimedPrefix))) {
+            // Answers nobody collected, and files of a writer or answerer that died half-way.
             if (olderThan(path, staleResponseSeconds))
                 ::unlink(QFile::encodeName(path).constData());
             continue;
@@ -110,7 +112,16 @@ void AgentBridge::processRequests(DownloadManager &manager, const QString &direc
         const QUuid id = AgentWire::exchangeID(name, AgentWire::requestSuffix);
         if (id.isNull())
             continue;
-        answer(path, AgentWire::response(id, directory), manager);
+        // The window application and kestro-dl --serve may watch the same directory: whoever
+        // renames the request first answers it, so no link is queued twice.
+        QString claimed = directory + u'/' + QString::fromUtf16(AgentWire::claimedPrefix)
+                          + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(claimed).constData()) != 0) {
+            if (errno == ENOENT)
+                continue;
+            claimed = path;
+        }
+        answer(claimed, AgentWire::response(id, directory), manager);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ServeRun.h"
 
 #include "agents/AgentBridge.h"
+#include "queue/DownloadItem.h"
 #include "queue/DownloadManager.h"
 #include "shared/AgentWire.h"
 
@@ -13,15 +14,41 @@ ServeRun::ServeRun(DownloadManager &manager, const CommandLineOptions &options, 
     , m_err(err)
 {
     connect(&m_manager, &DownloadManager::jobEnded, this, &ServeRun::check);
+    connect(&m_manager, &DownloadManager::itemsChanged, this, &ServeRun::reportNewItems);
+    connect(&m_manager, &DownloadManager::itemConcluded, this, &ServeRun::reportOutcome);
 }
 
 void ServeRun::start()
 {
     m_manager.setOverrides({m_options.quality, m_options.audioFormat, m_options.outputDir});
     AgentBridge::start(m_manager);
-    const QByteArray line = (u"kestro-dl: answering agent requests in "_s + AgentWire::directory() + u'\n').toUtf8();
-    std::fwrite(line.constData(), 1, size_t(line.size()), m_err);
+    print(u"answering agent requests in "_s + AgentWire::directory());
+}
+
+void ServeRun::print(const QString &line)
+{
+    const QByteArray bytes = (u"kestro-dl: "_s + line + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_err);
     std::fflush(m_err);
+}
+
+void ServeRun::reportNewItems()
+{
+    for (const DownloadItem *item : m_manager.items()) {
+        if (!m_reported.contains(item->id())) {
+            m_reported.insert(item->id());
+            print(u"queued "_s + item->id().toString(QUuid::WithoutBraces).toUpper() + u' ' + item->url());
+        }
+    }
+}
+
+void ServeRun::reportOutcome(DownloadItem *item)
+{
+    const QString id = item->id().toString(QUuid::WithoutBraces).toUpper();
+    if (item->status() == DownloadStatus::finished)
+        print(u"finished "_s + id + u' ' + item->outputFile().value_or(QString()));
+    else
+        print(u"failed "_s + id + u' ' + item->errorMessage().value_or(QString()));
 }
 
 void ServeRun::stop()

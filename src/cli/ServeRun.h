@@ -3,13 +3,17 @@
 #include "cli/CommandLineOptions.h"
 
 #include <QObject>
+#include <QSet>
+#include <QUuid>
 
 #include <cstdio>
 
+class DownloadItem;
 class DownloadManager;
 
 // kestro-dl --serve: the queue without a window, answering agent requests until stopped.
 // A stop pauses what runs (partial files are kept) and ends once every job has let go.
+// Standard error gets one line per queued item and per outcome, for whoever runs the service.
 class ServeRun : public QObject
 {
     Q_OBJECT
@@ -25,10 +29,14 @@ Q_SIGNALS:
 
 private:
     void check();
+    void reportNewItems();
+    void reportOutcome(DownloadItem *item);
+    void print(const QString &line);
 
     DownloadManager &m_manager;
     CommandLineOptions m_options;
     std::FILE *m_err;
     bool m_stopping = false;
     bool m_ended = false;
+    QSet<QUuid> m_reported;
 };

@@ -32,5 +32,7 @@ QUuid exchangeID(const QString &fileName, const char16_t *suffix);
 void writeComplete(const QByteArray &data, const QString &path);
 // Temporary files of writeComplete start with this; a writer killed mid-write leaves one.
 inline constexpr char16_t partialPrefix[] = u".kestro-partial-";
+// A request an answering program has taken for itself (renamed, so no second one answers it).
+inline constexpr char16_t claimedPrefix[] = u".kestro-claimed-";
 
 } // namespace AgentWire

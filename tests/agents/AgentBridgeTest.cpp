@@ -248,9 +248,11 @@ TEST_F(AgentBridgeTest, LeavesOtherNamesAloneAndRemovesStaleAnswers)
         TestEnvironment::writeFile(exchange + u'/' + name, R"({"action":"list"})");
     const QString stale = TestEnvironment::writeFile(AgentWire::response(QUuid::createUuid(), exchange), "{}");
     age(stale, 301);
-    const QString oldPartial =
-        TestEnvironment::writeFile(exchange + u'/' + QString::fromUtf16(AgentWire::partialPrefix) + u"x"_s, "{");
-    age(oldPartial, 301);
+    // Left by a writer or an answerer that died half-way.
+    for (const char16_t *prefix : {AgentWire::partialPrefix, AgentWire::claimedPrefix}) {
+        const QString old = TestEnvironment::writeFile(exchange + u'/' + QString::fromUtf16(prefix) + u"x"_s, "{");
+        age(old, 301);
+    }
 
     AgentBridge::processRequests(*manager, exchange);
     QStringList expected = untouched;

@@ -3,6 +3,7 @@
 #include "EngineDouble.h"
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
+#include "shared/AgentWire.h"
 
 #include <QDir>
 #include <QFile>
@@ -171,4 +172,51 @@ TEST_F(AgentServeTest, SdkClientConformance)
     EXPECT_EQ(node.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(node.exitCode(), 0) << log.toStdString();
     EXPECT_TRUE(log.contains(u"conformance ok: "_s + output)) << log.toStdString();
+}
+
+// Two answering programs on one exchange directory (the window application and a service, say):
+// every request is answered once and every link queued once.
+TEST_F(AgentServeTest, TwoServicesNeverQueueALinkTwice)
+{
+    QProcess second;
+    second.start(bundle + u"/Contents/Helpers/kestro-dl"_s, {u"--serve"_s, u"--dir"_s, output});
+    ASSERT_TRUE(second.waitForStarted());
+    const auto started = [](QProcess &serve) {
+        return TestEnvironment::waitFor([&] { return serve.readAllStandardError().contains("answering agent requests"); });
+    };
+    ASSERT_TRUE(started(serve));
+    ASSERT_TRUE(started(second));
+
+    QList<QUuid> ids;
+    for (int i = 0; i < 60; ++i) {
+        ids.append(QUuid::createUuid());
+        const QJsonObject request{{u"action"_s, u"download"_s}, {u"url"_s, server.url(u"/hang/"_s + QString::number(i))}};
+        AgentWire::writeComplete(QJsonDocument(request).toJson(QJsonDocument::Compact), AgentWire::request(ids.last(), exchange));
+    }
+    const auto answered = [&] {
+        return std::all_of(ids.cbegin(), ids.cend(), [&](const QUuid &id) { return QFileInfo::exists(AgentWire::response(id, exchange)); })
+               && QDir(exchange).entryList({u"*.request.json"_s, u".kestro-claimed-*"_s}, QDir::Files | QDir::Hidden).isEmpty();
+    };
+    ASSERT_TRUE(TestEnvironment::waitFor(answered, 60000));
+    // Once both have ended, everything they wrote has been read.
+    for (QProcess *process : {&serve, &second}) {
+        ::kill(pid_t(process->processId()), SIGTERM);
+        EXPECT_TRUE(process->waitForFinished(30000));
+    }
+
+    QStringList queued;
+    for (QProcess *process : {&serve, &second}) {
+        for (const QByteArray &line : process->readAllStandardError().split('\n')) {
+            if (line.startsWith("kestro-dl: queued "))
+                queued.append(QString::fromUtf8(line.split(' ').last()));
+        }
+    }
+    EXPECT_EQ(queued.size(), 60);
+    queued.removeDuplicates();
+    EXPECT_EQ(queued.size(), 60);
+    for (const QUuid &id : std::as_const(ids)) {
+        QFile response(AgentWire::response(id, exchange));
+        ASSERT_TRUE(response.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(QJsonDocument::fromJson(response.readAll()).object().value(u"ok"_s).toBool());
+    }
 }
