@@ -47,7 +47,7 @@ void AgentBridgeLoop::pass()
 
 void AgentBridgeLoop::watch(const QString &directory)
 {
-    if (!qEnvironmentVariableIsEmpty("KESTRO_AGENT_POLL_ONLY"))
+    if (!AgentWire::watchesFiles())
         return;
     // A directory that was removed drops out of the watcher, so this also re-arms it.
     if (m_watcher.directories().contains(directory))

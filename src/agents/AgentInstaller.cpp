@@ -1,5 +1,6 @@
 #include "AgentInstaller.h"
 
+#include "platform/FileDescriptor.h"
 #include "shared/BrowserBridge.h"
 #include "shared/BrowserSession.h"
 
@@ -42,19 +43,6 @@ const JsonClient jsonClients[] = {
     {u"Claude Code", u".claude.json", u"mcpServers", true},
     {u"Claude Desktop", u".config/Claude/claude_desktop_config.json", u"mcpServers", false},
     {u"VS Code", u".config/Code/User/mcp.json", u"servers", true},
-};
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() { ::close(m_fd); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
 };
 
 QByteArray encoded(const QString &path)
@@ -105,7 +93,7 @@ QByteArray readConfig(const QString &path)
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw FileError::fromErrno(path);
-    const Descriptor file(fd);
+    const FileDescriptor file(fd);
 
     struct stat info;
     if (::fstat(file.get(), &info) != 0)
@@ -117,28 +105,13 @@ QByteArray readConfig(const QString &path)
     if (info.st_size > AgentInstaller::configReadLimit)
         throw FileError(EFBIG, path);
 
-    // One byte past the limit shows a file that grew after fstat.
-    const qint64 ceiling = AgentInstaller::configReadLimit + 1;
-    QByteArray content;
-    content.resize(qsizetype(qMin<qint64>(qint64(info.st_size) + 1, ceiling)));
-    qint64 total = 0;
-    while (total < ceiling) {
-        if (total == content.size())
-            content.resize(qsizetype(qMin<qint64>(ceiling, qint64(content.size()) * 2)));
-        const ssize_t got = ::read(file.get(), content.data() + total, size_t(content.size() - total));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError::fromErrno(path);
-        }
-        if (got == 0)
-            break;
-        total += got;
-    }
-    if (total > AgentInstaller::configReadLimit)
+    // A file that grew after fstat shows as one byte past the limit.
+    const std::optional<QByteArray> content = file.readUpTo(AgentInstaller::configReadLimit, info.st_size);
+    if (!content)
+        throw FileError::fromErrno(path);
+    if (content->size() > AgentInstaller::configReadLimit)
         throw FileError(EFBIG, path);
-    content.truncate(qsizetype(total));
-    return content;
+    return *content;
 }
 
 // Strict UTF-8: a lenient decode would write replacement characters back over the user's bytes.

@@ -1,6 +1,7 @@
 #include "BrowserHost.h"
 
 #include "platform/Bundle.h"
+#include "platform/FileDescriptor.h"
 #include "platform/Launcher.h"
 #include "shared/BrowserBridge.h"
 #include "shared/BrowserSession.h"
@@ -23,23 +24,6 @@ namespace {
 QByteArray compact(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *cursor = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, cursor, size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        cursor += written;
-        left -= written;
-    }
-    return true;
 }
 
 } // namespace
@@ -146,6 +130,6 @@ int BrowserHost::main(int argc, char **argv)
     const QByteArray reply = respond(&BrowserHost::read, BrowserBridge::inbox(), [&](const QString &url) {
         return openWithApplication(Bundle::ofHelper(program), url);
     });
-    writeAll(STDOUT_FILENO, reply);
+    FileDescriptor::writeAll(STDOUT_FILENO, reply);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "KestroMCP.h"
 
 #include "platform/Bundle.h"
+#include "platform/FileDescriptor.h"
 #include "platform/Launcher.h"
 #include "shared/AgentWire.h"
 #include "shared/BrowserBridge.h"
@@ -50,35 +51,6 @@ std::optional<QString> jsonText(const QJsonValue &value)
     return QString::fromUtf8(wrapped.sliced(1, wrapped.size() - 2));
 }
 
-// Waits until a descriptor that a host left non-blocking is ready again.
-void waitFor(int fd, short events)
-{
-    struct pollfd watched{fd, events, 0};
-    while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
-    }
-}
-
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *cursor = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, cursor, size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                waitFor(fd, POLLOUT);
-                continue;
-            }
-            return false;
-        }
-        cursor += written;
-        left -= written;
-    }
-    return true;
-}
-
 bool exists(const QByteArray &path)
 {
     struct stat info;
@@ -124,7 +96,7 @@ class DirectoryWatch
 public:
     explicit DirectoryWatch(const QString &directory)
     {
-        if (!qEnvironmentVariable("KESTRO_AGENT_POLL_ONLY").isEmpty())
+        if (!AgentWire::watchesFiles())
             return;
         m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (m_fd < 0)
@@ -308,7 +280,7 @@ std::optional<QByteArray> KestroMCP::reply(const QJsonValue &id, const QJsonObje
 bool KestroMCP::send(const QJsonValue &id, const QJsonObject &result, const std::optional<ProtocolError> &error)
 {
     const std::optional<QByteArray> line = reply(id, result, error);
-    return !line || writeAll(STDOUT_FILENO, *line);
+    return !line || FileDescriptor::writeAll(STDOUT_FILENO, *line);
 }
 
 std::optional<QByteArray> KestroMCP::respond(const QByteArray &line, const AppCaller &callApp)
@@ -431,7 +403,7 @@ qsizetype readStandardInput(char *buffer, qsizetype size)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            waitFor(STDIN_FILENO, POLLIN);
+            FileDescriptor::waitUntilReady(STDIN_FILENO, POLLIN);
             continue;
         }
         return qsizetype(got);
@@ -457,7 +429,7 @@ int KestroMCP::main(int argc, char **argv)
             continue;
         }
         const std::optional<QByteArray> answer = respond(line->bytes, caller);
-        if (answer && !writeAll(STDOUT_FILENO, *answer))
+        if (answer && !FileDescriptor::writeAll(STDOUT_FILENO, *answer))
             break;
     }
     return 0;

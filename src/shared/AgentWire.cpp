@@ -59,6 +59,11 @@ QString response(const QUuid &id, const QString &directory)
     return exchangeFile(id, directory, responseSuffix);
 }
 
+bool watchesFiles()
+{
+    return qEnvironmentVariableIsEmpty("KESTRO_AGENT_POLL_ONLY");
+}
+
 QUuid parseID(QStringView text)
 {
     // QUuid::fromString also takes braces and ignores what follows; only the plain form counts.

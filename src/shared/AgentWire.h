@@ -19,6 +19,9 @@ QString directory();
 // "<UUID in upper case>.request.json" / ".response.json" in the directory.
 QString request(const QUuid &id, const QString &directory = AgentWire::directory());
 QString response(const QUuid &id, const QString &directory = AgentWire::directory());
+// Whether both sides may watch the file system for the other's file instead of waiting for
+// their next poll; KESTRO_AGENT_POLL_ONLY with a value turns it off (the benchmark compares).
+bool watchesFiles();
 // A UUID in its plain 8-4-4-4-12 form, in either case; a null UUID for any other text
 // (braces, spaces, other lengths).
 QUuid parseID(QStringView text);

@@ -1,5 +1,6 @@
 #include "BrowserBridge.h"
 
+#include "platform/FileDescriptor.h"
 #include "shared/BrowserSession.h"
 #include "shared/Error.h"
 
@@ -7,10 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
 #include <cerrno>
-#include <limits>
-#include <utility>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,27 +26,6 @@ bool isDirectory(const QByteArray &path)
     struct stat info;
     return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
-
-// Closes on every path out of a function; a close error after a read does not matter.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-
-    int get() const { return m_fd; }
-    // Hands the descriptor back for a close whose error counts.
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 double secondsSinceEpoch()
 {
@@ -89,20 +66,9 @@ void writePrivate(const QByteArray &data, const QString &path)
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw BrowserSession::SessionError::invalid();
-    Descriptor file(fd);
-
-    const char *cursor = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t written = ::write(file.get(), cursor, size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError::fromErrno(path);
-        }
-        cursor += written;
-        left -= written;
-    }
+    FileDescriptor file(fd);
+    if (!FileDescriptor::writeAll(file.get(), data))
+        throw FileError::fromErrno(path);
     // Linux frees the descriptor even when close reports EINTR; retrying could close another file.
     if (::close(file.release()) != 0 && errno != EINTR)
         throw FileError::fromErrno(path);
@@ -119,7 +85,7 @@ QByteArray readPrivate(const QString &path, qint64 maxBytes)
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw BrowserSession::SessionError::invalid();
-    const Descriptor file(fd);
+    const FileDescriptor file(fd);
 
     // Checks go to the opened file, not the path, so a swap after the open changes nothing.
     struct stat info;
@@ -130,28 +96,11 @@ QByteArray readPrivate(const QString &path, qint64 maxBytes)
     if (!(age < BrowserBridge::freshnessSeconds))
         throw BrowserSession::SessionError::invalid();
 
-    // One byte past the limit shows a file that grew after fstat.
-    const qint64 ceiling = maxBytes < std::numeric_limits<qint64>::max() ? maxBytes + 1 : maxBytes;
-    QByteArray content;
-    content.resize(qsizetype(std::min<qint64>(info.st_size + 1, ceiling)));
-    qint64 total = 0;
-    while (total < ceiling) {
-        if (total == content.size())
-            content.resize(qsizetype(std::min<qint64>(ceiling, qint64(content.size()) * 2)));
-        const ssize_t got = ::read(file.get(), content.data() + total, size_t(content.size() - total));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw BrowserSession::SessionError::invalid();
-        }
-        if (got == 0)
-            break;
-        total += got;
-    }
-    if (total == 0 || total > maxBytes)
+    // A file that grew after fstat shows as one byte past the limit.
+    const std::optional<QByteArray> content = file.readUpTo(maxBytes, info.st_size);
+    if (!content || content->isEmpty() || content->size() > maxBytes)
         throw BrowserSession::SessionError::invalid();
-    content.truncate(qsizetype(total));
-    return content;
+    return *content;
 }
 
 } // namespace BrowserBridge

@@ -1,6 +1,7 @@
 #include "InstallerCheck.h"
 
 #include "UpdateError.h"
+#include "platform/FileDescriptor.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,26 +20,11 @@ using namespace Qt::StringLiterals;
 
 namespace InstallerCheck {
 
-namespace {
-
-// Closes the descriptor on every path; a close error is of no interest after reading.
-struct Descriptor
-{
-    int fd;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-} // namespace
-
 QString sha256Hex(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    Descriptor file{::open(name.constData(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
+    const FileDescriptor file(::open(name.constData(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
         throw FileError::fromErrno(path);
     // OpenSSL's SHA-256 uses the processor's SHA instructions where present.
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
@@ -46,7 +32,7 @@ QString sha256Hex(const QString &path)
         throw FileError(ENOMEM, path);
     QByteArray buffer(chunkSize, Qt::Uninitialized);
     for (;;) {
-        const ssize_t got = ::read(file.fd, buffer.data(), size_t(buffer.size()));
+        const ssize_t got = ::read(file.get(), buffer.data(), size_t(buffer.size()));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
