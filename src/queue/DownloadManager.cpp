@@ -3,6 +3,7 @@
 #include "engine/YtDlpService.h"
 #include "platform/Notifications.h"
 #include "queue/AnalysisJob.h"
+#include "queue/ClipboardWatch.h"
 #include "queue/DownloadJob.h"
 #include "shared/BrowserDownloadLink.h"
 #include "shared/L10n.h"
@@ -54,7 +55,9 @@ DownloadManager::DownloadManager(YtDlpService &service, AppSettings &settings, H
     , m_service(service)
     , m_settings(settings)
     , m_history(history)
+    , m_clipboardWatch(new ClipboardWatch(this))
 {
+    connect(m_clipboardWatch, &ClipboardWatch::copied, this, [this](const QString &text) { add({text}); });
     Notifications::requestPermission();
     bootEngine(false);
 }
@@ -71,6 +74,16 @@ DownloadManager &DownloadManager::shared()
     static DownloadManager *instance = new DownloadManager(YtDlpService::shared(), AppSettings::shared(),
                                                            HistoryStore::shared(), QCoreApplication::instance());
     return *instance;
+}
+
+void DownloadManager::setClipboard(ClipboardSource *source)
+{
+    m_clipboardWatch->setSource(source);
+}
+
+void DownloadManager::setClipboardWatch(bool on)
+{
+    m_clipboardWatch->setEnabled(on);
 }
 
 // ---- the list ---------------------------------------------------------------------------

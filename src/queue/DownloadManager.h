@@ -18,6 +18,8 @@
 
 class AnalysisJob;
 class AppSettings;
+class ClipboardSource;
+class ClipboardWatch;
 class EngineProcess;
 class HistoryStore;
 class QueueJob;
@@ -72,6 +74,13 @@ public:
     void pauseAll();
     void resumeAll();
     void clearFinished();
+
+    // The clipboard the watch reads (not owned); without one the watch never adds anything.
+    void setClipboard(ClipboardSource *source);
+    // Adds each link the user copies while on (1.2 s poll); what is on the clipboard already
+    // when it is turned on is not taken.
+    void setClipboardWatch(bool on);
+    ClipboardWatch &clipboardWatch() const { return *m_clipboardWatch; }
 
     // Applies one progress report or output line of a running download.
     void handle(const YtDlpProgress &record, const QUuid &id);
@@ -151,4 +160,5 @@ private:
     int m_runningProbes = 0;
     qint64 m_pumpNanoseconds = 0;
     std::deque<QPointer<AnalysisJob>> m_probeQueue;
+    ClipboardWatch *m_clipboardWatch = nullptr;
 };
