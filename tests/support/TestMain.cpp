@@ -8,11 +8,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <sys/stat.h>
 
 namespace TestEnvironment {
 void setRoot(const QString &root);
 }
+
+// A test program that needs a GUI application object (the window tests) defines this; the
+// others get a QCoreApplication.
+QCoreApplication *createTestApplication(int &argc, char **argv) __attribute__((weak));
 
 int main(int argc, char **argv)
 {
@@ -38,6 +43,7 @@ int main(int argc, char **argv)
         qputenv(entry.name, QFile::encodeName(path));
     }
 
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app(createTestApplication ? createTestApplication(argc, argv)
+                                                                      : new QCoreApplication(argc, argv));
     return RUN_ALL_TESTS();
 }
