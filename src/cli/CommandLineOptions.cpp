@@ -1,6 +1,13 @@
 #include "CommandLineOptions.h"
 
+#include "shared/BrowserDownloadLink.h"
+
 #include <QDir>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -21,7 +28,83 @@ std::optional<int> parseQuality(const QString &text)
     return height;
 }
 
+// Why a folder cannot take downloads: something on its path that is not a folder.
+std::optional<QString> folderProblem(const QString &path)
+{
+    for (QString candidate = path; !candidate.isEmpty(); candidate = QFileInfo(candidate).path()) {
+        const QFileInfo info(candidate);
+        if (info.exists() || info.isSymLink()) {
+            if (info.isDir())
+                return std::nullopt;
+            return candidate == path ? u"--dir names a file, not a folder: "_s + path
+                                     : u"--dir lies below a file: "_s + candidate;
+        }
+        if (candidate == u"/"_s)
+            break;
+    }
+    return std::nullopt;
+}
+
+bool isControl(QChar c)
+{
+    return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
+        || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
 } // namespace
+
+std::optional<QStringList> CommandLineOptions::decodeArguments(int argc, const char *const *argv, QString *error)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString text = decoder.decode(QByteArrayView(argv[i]));
+        if (decoder.hasError()) {
+            *error = u"argument "_s + QString::number(i) + u" is not valid UTF-8"_s;
+            return std::nullopt;
+        }
+        arguments.append(std::move(text));
+    }
+    return arguments;
+}
+
+std::optional<QString> CommandLineOptions::refusal(const QString &link)
+{
+    const QString text = link.trimmed();
+    if (BrowserDownloadLink::webURL(text))
+        return std::nullopt;
+    if (text.toUtf8().size() > BrowserDownloadLink::maxLinkBytes)
+        return u"longer than "_s + QString::number(BrowserDownloadLink::maxLinkBytes) + u" bytes"_s;
+    if (std::any_of(text.cbegin(), text.cend(), isControl))
+        return u"contains control characters"_s;
+    const QUrl url(text);
+    if (!url.isValid() || (url.scheme() != u"http"_s && url.scheme() != u"https"_s))
+        return u"not an http or https link"_s;
+    if (url.host().isEmpty())
+        return u"no host"_s;
+    return u"carries a user name or password"_s;
+}
+
+QString CommandLineOptions::printable(const QString &link)
+{
+    constexpr qsizetype shown = 200;
+    QString text = link;
+    const QUrl url(link);
+    if (url.isValid() && !url.password().isEmpty())
+        text = url.toString(QUrl::RemovePassword);
+    QString result;
+    for (const QChar c : text) {
+        if (result.size() >= shown) {
+            result += u"…"_s;
+            break;
+        }
+        if (isControl(c))
+            result += u"\\u"_s + QString::number(c.unicode(), 16).rightJustified(4, u'0');
+        else
+            result += c;
+    }
+    return result;
+}
 
 QString CommandLineOptions::usage()
 {
@@ -30,8 +113,11 @@ QString CommandLineOptions::usage()
            "\n"
            "Downloads each link with the queue, settings and history of Brisvane Download.\n"
            "Options apply to this run only; stored settings are not changed.\n"
-           "Exit status: 0 when every download finished, 1 when any failed, 2 for bad arguments,\n"
-           "130 after Ctrl-C (running downloads are paused, partial files kept).\n"
+           "A later run of the same link with the same options into the same folder continues\n"
+           "from the partial files an earlier run left.\n"
+           "Exit status: 0 when every download finished, 1 when any failed or a link was refused,\n"
+           "2 for bad arguments, 130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP (running\n"
+           "downloads are paused, partial files kept; a second signal ends the program at once).\n"
            "\n"
            "--serve runs the queue without a window and answers AI agents (the MCP server\n"
            "KestroMCP) until SIGTERM or Ctrl-C; running downloads are then paused and it exits 0.\n"_s;
@@ -96,6 +182,10 @@ std::optional<CommandLineOptions> CommandLineOptions::parse(const QStringList &a
                 return std::nullopt;
             }
             options.outputDir = QDir::cleanPath(QDir(workingDirectory).absoluteFilePath(*value));
+            if (const std::optional<QString> problem = folderProblem(*options.outputDir)) {
+                *error = *problem;
+                return std::nullopt;
+            }
         }
     }
     if (options.serve && !options.urls.isEmpty()) {

@@ -1,19 +1,15 @@
 #include "DownloadRun.h"
 
+#include "cli/OutputStream.h"
 #include "cli/ProgressPrinter.h"
 #include "engine/YtDlpService.h"
 #include "queue/DownloadManager.h"
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
-
-void print(std::FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
-}
 
 bool hasEnded(DownloadStatus status)
 {
@@ -22,8 +18,8 @@ bool hasEnded(DownloadStatus status)
 
 } // namespace
 
-DownloadRun::DownloadRun(DownloadManager &manager, const CommandLineOptions &options, std::FILE *out, std::FILE *err,
-                         bool live, QObject *parent)
+DownloadRun::DownloadRun(DownloadManager &manager, const CommandLineOptions &options, OutputStream &out,
+                         OutputStream &err, bool live, QObject *parent)
     : QObject(parent)
     , m_manager(manager)
     , m_options(options)
@@ -37,10 +33,20 @@ DownloadRun::DownloadRun(DownloadManager &manager, const CommandLineOptions &opt
 
 void DownloadRun::start()
 {
+    if (m_stopping) {
+        end(*m_stopping);
+        return;
+    }
+    for (const QString &link : std::as_const(m_options.urls)) {
+        if (const std::optional<QString> why = CommandLineOptions::refusal(link)) {
+            m_err.writeLine(u"kestro-dl: refused "_s + CommandLineOptions::printable(link) + u": "_s + *why);
+            m_refusedAny = true;
+        }
+    }
     m_manager.setOverrides({m_options.quality, m_options.audioFormat, m_options.outputDir});
     m_manager.add(m_options.urls);
     if (m_manager.items().isEmpty()) {
-        print(m_err, u"kestro-dl: no valid HTTP or HTTPS link given"_s);
+        m_err.writeLine(u"kestro-dl: no valid HTTP or HTTPS link given"_s);
         end(badArguments);
         return;
     }
@@ -49,11 +55,18 @@ void DownloadRun::start()
     check();
 }
 
-void DownloadRun::interrupt()
+void DownloadRun::interrupt(int signalNumber)
 {
-    if (m_stopping || m_ended)
+    if (m_ended)
         return;
-    m_stopping = interrupted;
+    if (m_stopping) {
+        // Asked twice: stop waiting for the engines. Partial files stay where they are.
+        m_manager.killEngines();
+        m_abandoned = true;
+        end(*m_stopping);
+        return;
+    }
+    m_stopping = 128 + signalNumber;
     m_manager.pauseAll();
     check();
 }
@@ -63,10 +76,17 @@ void DownloadRun::check()
     if (!m_started || m_ended)
         return;
     if (!m_stopping && !m_manager.engineReady() && !m_manager.service().isChecking() && m_manager.engineError()) {
-        // Nothing could ever start: say why and stop the analyses.
-        print(m_err, u"kestro-dl: "_s + *m_manager.engineError());
+        // Nothing could ever start: say why, on every item too, and stop the analyses.
+        const QString reason = *m_manager.engineError();
+        m_err.writeLine(u"kestro-dl: "_s + reason);
         m_stopping = someFailed;
         m_manager.pauseAll();
+        for (DownloadItem *item : m_manager.items()) {
+            if (!hasEnded(item->status())) {
+                item->setErrorMessage(reason);
+                item->setStatus(DownloadStatus::failed);
+            }
+        }
     }
     if (m_stopping) {
         if (m_manager.runningJobs() == 0)
@@ -78,7 +98,7 @@ void DownloadRun::check()
     if (allEnded && m_manager.runningJobs() == 0) {
         const bool anyFailed = std::any_of(items.cbegin(), items.cend(),
                                            [](const DownloadItem *item) { return item->status() != DownloadStatus::finished; });
-        end(anyFailed ? someFailed : allFinished);
+        end(anyFailed || m_refusedAny ? someFailed : allFinished);
     }
 }
 
@@ -90,11 +110,12 @@ void DownloadRun::end(int exitStatus)
     m_printer->flush();
     for (const DownloadItem *item : m_manager.items()) {
         if (item->status() == DownloadStatus::failed)
-            print(m_err, u"failed: "_s + item->displayTitle() + u": "_s + item->errorMessage().value_or(QString()));
+            m_err.writeLine(u"failed: "_s + item->displayTitle() + u": "_s + item->errorMessage().value_or(QString()));
     }
-    if (exitStatus == allFinished) {
-        for (auto it = m_manager.items().crbegin(); it != m_manager.items().crend(); ++it)
-            print(m_out, (*it)->outputFile().value_or(QString()));
+    // The finished files, oldest item first, whatever happened to the others.
+    for (auto it = m_manager.items().crbegin(); it != m_manager.items().crend(); ++it) {
+        if ((*it)->status() == DownloadStatus::finished)
+            m_out.writeLine((*it)->outputFile().value_or(QString()));
     }
     Q_EMIT done(exitStatus);
 }

@@ -1,49 +1,41 @@
 #include "ProgressPrinter.h"
 
+#include "cli/LiveFrame.h"
+#include "cli/OutputStream.h"
 #include "queue/DownloadManager.h"
 
 #include <sys/ioctl.h>
-#include <unistd.h>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr int redrawIntervalMs = 200;
-constexpr int barWidth = 20;
 
-int terminalWidth(std::FILE *stream)
+struct TerminalSize
 {
+    int rows = 24;
+    int columns = 80;
+};
+
+TerminalSize terminalSize(int fd)
+{
+    TerminalSize result;
     struct winsize size {};
-    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
-        return size.ws_col;
-    return 80;
-}
-
-QString bar(const DownloadItem *item)
-{
-    const int filled = item->progressKnown() ? static_cast<int>(item->progress() * barWidth) : 0;
-    return u'[' + QString(filled, u'#') + QString(barWidth - filled, u'-') + u']';
-}
-
-// Cuts to a number of terminal columns (wide CJK characters count twice).
-QString fitted(const QString &text, int columns)
-{
-    int used = 0;
-    QString result;
-    for (const QChar c : text) {
-        const int width = c.unicode() >= 0x1100 && (c.unicode() <= 0x115f || c.unicode() >= 0x2e80) ? 2 : 1;
-        if (used + width > columns)
-            break;
-        used += width;
-        result.append(c);
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0) {
+        if (size.ws_col > 20)
+            result.columns = size.ws_col;
+        if (size.ws_row > 0)
+            result.rows = size.ws_row;
     }
     return result;
 }
 
 } // namespace
 
-ProgressPrinter::ProgressPrinter(DownloadManager &manager, std::FILE *stream, bool live, QObject *parent)
+ProgressPrinter::ProgressPrinter(DownloadManager &manager, OutputStream &stream, bool live, QObject *parent)
     : QObject(parent)
     , m_manager(manager)
     , m_stream(stream)
@@ -65,47 +57,46 @@ ProgressPrinter::ProgressPrinter(DownloadManager &manager, std::FILE *stream, bo
     }
 }
 
-QString ProgressPrinter::lineFor(const DownloadItem *item, int width) const
-{
-    const QString text = item->displayTitle() + u" — "_s + item->statusLine();
-    if (!m_live)
-        return text;
-    return fitted(bar(item) + u' ' + text, width - 1);
-}
-
 void ProgressPrinter::redraw()
 {
     m_dirty = false;
-    const int width = terminalWidth(m_stream);
+    if (m_stream.isClosed())
+        return;
+    const TerminalSize size = terminalSize(m_stream.fd());
+    const QStringList lines = LiveFrame::lines(m_manager.items(), size.rows, size.columns);
+    // Lines left over from a longer frame are blanked, but never more than the screen holds.
+    const int height = std::max(static_cast<int>(lines.size()), std::min(m_drawnLines, std::max(1, size.rows - 1)));
     QByteArray out;
     // Back to the first line we drew, then rewrite every line.
     if (m_drawnLines > 0)
-        out += "\r\x1b[" + QByteArray::number(m_drawnLines) + "A";
-    const QList<DownloadItem *> &items = m_manager.items();
-    for (qsizetype i = items.size() - 1; i >= 0; --i)
-        out += "\r\x1b[2K" + lineFor(items[i], width).toUtf8() + '\n';
-    // Lines left from a longer list (a playlist item replaced by its entries is never shorter).
-    for (int extra = static_cast<int>(items.size()); extra < m_drawnLines; ++extra)
+        out += "\r\x1b[" + QByteArray::number(std::min(m_drawnLines, std::max(1, size.rows - 1))) + "A";
+    for (const QString &line : lines)
+        out += "\r\x1b[2K" + line.toUtf8() + '\n';
+    for (int extra = static_cast<int>(lines.size()); extra < height; ++extra)
         out += "\r\x1b[2K\n";
-    m_drawnLines = std::max(m_drawnLines, static_cast<int>(items.size()));
-    std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), m_stream);
-    std::fflush(m_stream);
+    m_drawnLines = height;
+    m_stream.write(out);
 }
 
 void ProgressPrinter::reportChanges()
 {
+    if (m_stream.isClosed())
+        return;
     const QList<DownloadItem *> &items = m_manager.items();
+    QByteArray out;
     for (qsizetype i = items.size() - 1; i >= 0; --i) {
         const DownloadItem *item = items[i];
-        // One line per status; progress alone is not news on a pipe.
-        const QString key = rawString(item->status()) + u'|' + item->displayTitle();
+        // One line per status; progress alone is not news on a pipe. A failure's text may come
+        // after its status, so it is part of what makes a failure line new.
+        QString key = rawString(item->status()) + u'|' + item->displayTitle();
+        if (item->status() == DownloadStatus::failed)
+            key += u'|' + item->errorMessage().value_or(QString());
         if (m_reported.value(item->id()) == key)
             continue;
         m_reported.insert(item->id(), key);
-        const QByteArray line = lineFor(item, 0).toUtf8() + '\n';
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_stream);
+        out += (item->displayTitle() + u" — "_s + item->statusLine()).toUtf8() + '\n';
     }
-    std::fflush(m_stream);
+    m_stream.write(out);
 }
 
 void ProgressPrinter::flush()

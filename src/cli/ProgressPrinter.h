@@ -5,19 +5,19 @@
 #include <QTimer>
 #include <QUuid>
 
-#include <cstdio>
-
 class DownloadItem;
 class DownloadManager;
+class OutputStream;
 
-// Shows the queue on a terminal: one live line with a bar per item, redrawn a few times a
-// second. Elsewhere (a pipe, a file) it writes one plain line whenever an item's status changes.
+// Shows the queue on a terminal: one live line with a bar per item (as many as fit), redrawn a
+// few times a second. Elsewhere (a pipe, a file) it writes one plain line whenever an item's
+// status or failure text changes.
 class ProgressPrinter : public QObject
 {
     Q_OBJECT
 
 public:
-    ProgressPrinter(DownloadManager &manager, std::FILE *stream, bool live, QObject *parent = nullptr);
+    ProgressPrinter(DownloadManager &manager, OutputStream &stream, bool live, QObject *parent = nullptr);
 
     // Draws the final state once more.
     void flush();
@@ -25,10 +25,9 @@ public:
 private:
     void redraw();
     void reportChanges();
-    QString lineFor(const DownloadItem *item, int width) const;
 
     DownloadManager &m_manager;
-    std::FILE *m_stream;
+    OutputStream &m_stream;
     bool m_live;
     bool m_dirty = false;
     int m_drawnLines = 0;

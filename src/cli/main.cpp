@@ -1,6 +1,7 @@
 // kestro-dl: the download queue of Brisvane Download without a window.
 #include "cli/CommandLineOptions.h"
 #include "cli/DownloadRun.h"
+#include "cli/OutputStream.h"
 #include "cli/ServeRun.h"
 #include "engine/YtDlpService.h"
 #include "platform/SignalWatcher.h"
@@ -13,29 +14,36 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 int main(int argc, char **argv)
 {
+    // A reader that goes away (`| head`) must not kill a download that is about to be published.
+    ::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"kestro-dl"_s);
+    OutputStream out(STDOUT_FILENO);
+    OutputStream err(STDERR_FILENO);
 
     QString error;
-    const std::optional<CommandLineOptions> options =
-        CommandLineOptions::parse(QCoreApplication::arguments().mid(1), QDir::currentPath(), &error);
+    std::optional<CommandLineOptions> options;
+    if (const std::optional<QStringList> arguments = CommandLineOptions::decodeArguments(argc, argv, &error))
+        options = CommandLineOptions::parse(*arguments, QDir::currentPath(), &error);
     if (!options) {
-        std::fprintf(stderr, "kestro-dl: %s\n\n%s", qPrintable(error), qPrintable(CommandLineOptions::usage()));
+        err.write((u"kestro-dl: "_s + error + u"\n\n"_s + CommandLineOptions::usage()).toUtf8());
         return DownloadRun::badArguments;
     }
     if (options->help) {
-        std::fputs(qPrintable(CommandLineOptions::usage()), stdout);
+        out.write(CommandLineOptions::usage().toUtf8());
         return 0;
     }
 
-    // The stored settings are read, never reset or changed, so a running window application is not disturbed.
-    AppSettings settings(nullptr, AppSettings::Start::keepStoredValues);
+    // The stored settings are read, never reset or changed, so a running window application is
+    // not disturbed; the values that only last for one run of the application are the defaults.
+    AppSettings settings(nullptr, AppSettings::Start::perRunDefaults);
     DownloadManager manager(YtDlpService::shared(), settings, HistoryStore::shared());
     SignalWatcher signals;
     if (options->serve) {
@@ -45,9 +53,14 @@ int main(int argc, char **argv)
         QMetaObject::invokeMethod(&serve, &ServeRun::start, Qt::QueuedConnection);
         return app.exec();
     }
-    DownloadRun run(manager, *options, stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
-    QObject::connect(&signals, &SignalWatcher::received, &run, [&run](int) { run.interrupt(); });
-    QObject::connect(&run, &DownloadRun::done, &app, [](int status) { QCoreApplication::exit(status); });
+    DownloadRun run(manager, *options, out, err, ::isatty(STDOUT_FILENO) == 1);
+    QObject::connect(&signals, &SignalWatcher::received, &run, [&run](int signalNumber) { run.interrupt(signalNumber); });
+    QObject::connect(&run, &DownloadRun::done, &app, [&run](int status) {
+        // Given up on engines that would not stop: nothing is left to wait for or to save.
+        if (run.abandoned())
+            std::_Exit(status);
+        QCoreApplication::exit(status);
+    });
     // Started from the event loop, so that an early end can already leave it.
     QMetaObject::invokeMethod(&run, &DownloadRun::start, Qt::QueuedConnection);
     return app.exec();

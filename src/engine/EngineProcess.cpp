@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -31,7 +32,15 @@ EngineProcess::EngineProcess(const QString &program, const QStringList &argument
     m_process.setProgram(program);
     m_process.setArguments(arguments);
     m_process.setProcessEnvironment(environment);
-    m_process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    const pid_t frontEnd = ::getpid();
+    m_process.setChildProcessModifier([frontEnd] {
+        ::setpgid(0, 0);
+        // A front end killed outright must not leave its engine running; a parent that died
+        // before the request took effect has already been replaced.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != frontEnd)
+            ::raise(SIGKILL);
+    });
     connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] { readStandardOutput(false); });
     connect(&m_process, &QProcess::readyReadStandardError, this, [this] { readStandardError(false); });
     connect(&m_process, &QProcess::finished, this, &EngineProcess::handleFinished);
@@ -170,6 +179,17 @@ void EngineProcess::stop(EngineProcess *process)
             ::kill(pid, SIGKILL);
         }
     });
+}
+
+void EngineProcess::killNow(EngineProcess *process)
+{
+    if (!process || !process->isRunning() || process->m_pid <= 0)
+        return;
+    const pid_t pid = static_cast<pid_t>(process->m_pid);
+    if (::getpgid(pid) == pid)
+        ::kill(-pid, SIGKILL);
+    else
+        ::kill(pid, SIGKILL);
 }
 
 void EngineProcess::waitForExit(EngineProcess *process, bool stopped, QObject *context, std::function<void()> done)

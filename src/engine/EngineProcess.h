@@ -11,7 +11,8 @@
 #include <functional>
 
 // One running engine child. It leads its own process group so that stopping it
-// also reaches the programs it started (ffmpeg). Delete it only after it has exited.
+// also reaches the programs it started (ffmpeg), and it dies with this program.
+// Delete it only after it has exited.
 class EngineProcess : public QObject
 {
     Q_OBJECT
@@ -51,6 +52,8 @@ public:
     // SIGTERM to the group (or the child alone when it leads none), SIGKILL one second
     // later if anything of it still lives. Never blocks.
     static void stop(EngineProcess *process);
+    // SIGKILL to the group (or the child) at once, for a program that exits without waiting.
+    static void killNow(EngineProcess *process);
     // Calls `done` once the child has exited; when `stopped`, also waits up to two
     // seconds for the rest of its group to go.
     static void waitForExit(EngineProcess *process, bool stopped, QObject *context, std::function<void()> done);

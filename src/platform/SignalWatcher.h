@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal on the main thread (a self-pipe: nothing
+// Turns SIGINT, SIGTERM and SIGHUP (a closed terminal) into a Qt signal on the main thread (a self-pipe: nothing
 // but write() runs inside the handler).
 class SignalWatcher : public QObject
 {

@@ -5,6 +5,7 @@
 #include "queue/AnalysisJob.h"
 #include "queue/ClipboardWatch.h"
 #include "queue/DownloadJob.h"
+#include "queue/PartialFolders.h"
 #include "shared/BrowserDownloadLink.h"
 #include "shared/L10n.h"
 #include "store/AppSettings.h"
@@ -277,6 +278,10 @@ void DownloadManager::start(DownloadItem *item)
     options.concurrentFragments = m_settings.concurrentFragments();
     options.temporaryDirectory = item->temporaryDirectory();
 
+    // Partial files an earlier program left for the same link and options are continued.
+    PartialFolders::prepare(*options.temporaryDirectory, options.url, PartialFolders::fingerprint(options));
+    sweepLeftovers(item->outputDir());
+
     item->setStatus(DownloadStatus::downloading);
     item->setDownloadedBytes(0);
     m_transfersReadyForProcessing.remove(item->id());
@@ -286,6 +291,25 @@ void DownloadManager::start(DownloadItem *item)
     auto *job = new DownloadJob(*this, item, options);
     m_jobs.insert(item->id(), job);
     job->start();
+}
+
+void DownloadManager::sweepLeftovers(const QString &outputDir)
+{
+    if (m_sweptFolders.contains(outputDir))
+        return;
+    QSet<QString> names;
+    QSet<QString> urls;
+    for (const DownloadItem *item : std::as_const(m_items)) {
+        if (item->outputDir() != outputDir)
+            continue;
+        // A playlist being analysed may still bring entries whose leftovers are wanted.
+        if (item->status() == DownloadStatus::analyzing)
+            return;
+        names.insert(item->id().toString(QUuid::WithoutBraces).toUpper());
+        urls.insert(item->url());
+    }
+    PartialFolders::sweep(outputDir, names, urls);
+    m_sweptFolders.insert(outputDir);
 }
 
 void DownloadManager::setProcess(const QUuid &id, EngineProcess *process)
@@ -443,9 +467,10 @@ void DownloadManager::appendLog(const QString &line, const QUuid &id)
 
 void DownloadManager::concludeFailed(DownloadItem *item, const QString &summary, const QString &details)
 {
-    item->setStatus(DownloadStatus::failed);
+    // The texts first: whoever reacts to the new status reads them at once.
     item->setErrorMessage(summary);
     item->setErrorDetails(details);
+    item->setStatus(DownloadStatus::failed);
     Q_EMIT itemConcluded(item);
 }
 
@@ -550,6 +575,12 @@ void DownloadManager::pauseAll()
             stopWork(item);
         }
     }
+}
+
+void DownloadManager::killEngines()
+{
+    for (EngineProcess *process : std::as_const(m_processes))
+        EngineProcess::killNow(process);
 }
 
 void DownloadManager::resumeAll()

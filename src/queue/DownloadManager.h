@@ -72,6 +72,8 @@ public:
     void cancel(DownloadItem *item);
     void remove(DownloadItem *item);
     void pauseAll();
+    // Kills every running engine group at once, for a front end that exits without waiting.
+    void killEngines();
     void resumeAll();
     void clearFinished();
 
@@ -126,6 +128,9 @@ private:
     void completeJob(const QUuid &id);
     void stopWork(DownloadItem *item);
     void cleanTemporaryFiles(DownloadItem *item);
+    // Once per output folder: removes the partial folders that earlier programs left and that
+    // no item of this queue can continue.
+    void sweepLeftovers(const QString &outputDir);
     void setEngineState(bool ready, const QString &version, const std::optional<QString> &error);
 
     // Probe slots: analysis jobs ask for one and give it back when their probe ends.
@@ -156,6 +161,7 @@ private:
     QHash<QUuid, EngineProcess *> m_processes;
     QSet<QUuid> m_transfersReadyForProcessing;
     QHash<QUuid, QString> m_logBuffers;
+    QSet<QString> m_sweptFolders;
 
     int m_runningProbes = 0;
     qint64 m_pumpNanoseconds = 0;

@@ -63,7 +63,8 @@ const QString preferredPlayerPath;
 AppSettings::AppSettings(QObject *parent, Start start)
     : QObject(parent)
 {
-    if (start == Start::keepStoredValues)
+    m_perRunDefaults = start == Start::perRunDefaults;
+    if (start != Start::newRun)
         return;
     // These three only last for one run.
     for (const QString &key : {Key::filenameTemplate, Key::cookiesBrowser, Key::customYtdlpPath})
@@ -136,7 +137,7 @@ void AppSettings::setAudioFormat(const QString &value) { store(Key::audioFormat,
 
 QString AppSettings::filenameTemplate() const
 {
-    return stringValue(Key::filenameTemplate, Default::filenameTemplate);
+    return m_perRunDefaults ? Default::filenameTemplate : stringValue(Key::filenameTemplate, Default::filenameTemplate);
 }
 void AppSettings::setFilenameTemplate(const QString &value) { store(Key::filenameTemplate, value); }
 
@@ -152,7 +153,10 @@ void AppSettings::setSubtitleLangs(const QString &value) { store(Key::subtitleLa
 bool AppSettings::embedMetadata() const { return booleanValue(Key::embedMetadata, Default::embedMetadata); }
 void AppSettings::setEmbedMetadata(bool value) { store(Key::embedMetadata, value); }
 
-QString AppSettings::cookiesBrowser() const { return stringValue(Key::cookiesBrowser, Default::cookiesBrowser); }
+QString AppSettings::cookiesBrowser() const
+{
+    return m_perRunDefaults ? Default::cookiesBrowser : stringValue(Key::cookiesBrowser, Default::cookiesBrowser);
+}
 void AppSettings::setCookiesBrowser(const QString &value) { store(Key::cookiesBrowser, value); }
 
 bool AppSettings::watchClipboard() const { return booleanValue(Key::watchClipboard, Default::watchClipboard); }
@@ -164,7 +168,10 @@ bool AppSettings::showNotifications() const
 }
 void AppSettings::setShowNotifications(bool value) { store(Key::showNotifications, value); }
 
-QString AppSettings::customYtdlpPath() const { return stringValue(Key::customYtdlpPath, Default::customYtdlpPath); }
+QString AppSettings::customYtdlpPath() const
+{
+    return m_perRunDefaults ? Default::customYtdlpPath : stringValue(Key::customYtdlpPath, Default::customYtdlpPath);
+}
 void AppSettings::setCustomYtdlpPath(const QString &value) { store(Key::customYtdlpPath, value); }
 
 QString AppSettings::preferredPlayerPath() const

@@ -24,6 +24,10 @@ public:
         newRun,
         // A helper program that shares the store and must not disturb the application's run.
         keepStoredValues,
+        // Like keepStoredValues, but the filename template, the cookies browser and the custom
+        // engine path read as their defaults (in memory only; a stale stored value belongs to the
+        // application's run, not to a command-line run).
+        perRunDefaults,
     };
     explicit AppSettings(QObject *parent = nullptr, Start start = Start::newRun);
 
@@ -92,4 +96,5 @@ private:
     void store(const QString &key, const QVariant &value);
 
     mutable Preferences m_preferences;
+    bool m_perRunDefaults = false;
 };

@@ -59,3 +59,38 @@ TEST(CommandLineOptions, RejectsBadArgumentsWithAReason)
     QString error;
     EXPECT_TRUE(CommandLineOptions::parse({u"--help"_s}, u"/"_s, &error)->help);
 }
+
+TEST(CommandLineOptions, RefusesArgumentsThatAreNotUtf8)
+{
+    // Decoded with replacement characters, "/tmp/caf\xe9" would name another folder.
+    const char *const valid[] = {"kestro-dl", "--dir", "/tmp/caf\xc3\xa9", "https://a/"};
+    const char *const invalid[] = {"kestro-dl", "--dir", "/tmp/caf\xe9", "https://a/"};
+    QString error;
+    EXPECT_EQ(CommandLineOptions::decodeArguments(4, valid, &error),
+              (QStringList{u"--dir"_s, u"/tmp/café"_s, u"https://a/"_s}));
+    EXPECT_FALSE(CommandLineOptions::decodeArguments(4, invalid, &error));
+    EXPECT_TRUE(error.contains(u"UTF-8"_s)) << error.toStdString();
+}
+
+TEST(CommandLineOptions, NamesWhyALinkIsRefused)
+{
+    const struct
+    {
+        QString link;
+        std::optional<QString> reason;
+    } cases[] = {
+        {u"https://example.com/v"_s, std::nullopt},
+        {u"  https://example.com/v "_s, std::nullopt},
+        {u"example.com/v"_s, u"not an http or https link"_s},
+        {u"ftp://example.com/v"_s, u"not an http or https link"_s},
+        {u"http:///v"_s, u"no host"_s},
+        {u"http://user:pw@example.com/"_s, u"carries a user name or password"_s},
+        {u"http://example.com/\x07"_s, u"contains control characters"_s},
+        {u"http://example.com/"_s + QString(16400, u'a'), u"longer than 16384 bytes"_s},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(CommandLineOptions::refusal(c.link), c.reason) << c.link.left(40).toStdString();
+    EXPECT_EQ(CommandLineOptions::printable(u"http://u:secret@h/x"_s), u"http://u@h/x"_s);
+    EXPECT_EQ(CommandLineOptions::printable(u"http://h/\x1b[2J"_s), u"http://h/\\u001b[2J"_s);
+    EXPECT_EQ(CommandLineOptions::printable(QString(300, u'a')).size(), 201);
+}

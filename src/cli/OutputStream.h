@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A standard stream of kestro-dl. When a write fails (the reader has gone, so EPIPE with
+// SIGPIPE ignored), the stream stays silent from then on and the downloads go on.
+class OutputStream
+{
+public:
+    explicit OutputStream(int fd) : m_fd(fd) {}
+
+    int fd() const { return m_fd; }
+    bool isClosed() const { return m_closed; }
+
+    // Writes all of the bytes, or nothing more ever.
+    void write(const QByteArray &bytes);
+    void writeLine(const QString &text);
+
+private:
+    int m_fd;
+    bool m_closed = false;
+};
