@@ -45,8 +45,9 @@ TEST(LiveFrame, FitsTheTerminalWithTheActiveItemsFirst)
         ASSERT_EQ(lines.size(), c.titles.size() + (summarised ? 1 : 0)) << c.rows;
         for (qsizetype i = 0; i < c.titles.size(); ++i)
             EXPECT_TRUE(lines[i].contains(u"] "_s + c.titles[i] + u" — "_s)) << c.rows << ": " << lines[i].toStdString();
-        if (summarised)
+        if (summarised) {
             EXPECT_TRUE(lines.last().contains(QString::number(items.size() - c.titles.size()))) << lines.last().toStdString();
+        }
         for (const QString &line : lines)
             EXPECT_LT(line.size(), 60);
     }

@@ -16,7 +16,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString link = u"https://video.example/watch?v=1"_s;
+const QString pageLink = u"https://video.example/watch?v=1"_s;
 
 // Field 22 of /proc/self/stat: this process's start time.
 QString ownStartTime()
@@ -80,16 +80,16 @@ TEST_F(PartialFoldersTest, ContinuesOnlyALeftoverOfTheSameRunWhoseOwnerIsGone)
     // The same process id with another start time is a recycled id: that owner is gone.
     const QString recycled = u"1"_s;
     const Leftover leftovers[] = {
-        {u"10000000-0000-0000-0000-000000000001"_s, link, fingerprint(u"best"_s), alive},
-        {u"10000000-0000-0000-0000-000000000002"_s, link, fingerprint(u"worst"_s), recycled},
-        {u"10000000-0000-0000-0000-000000000003"_s, link + u"2"_s, fingerprint(u"best"_s), recycled},
-        {u"10000000-0000-0000-0000-000000000004"_s, link, fingerprint(u"best"_s), recycled},
+        {u"10000000-0000-0000-0000-000000000001"_s, pageLink, fingerprint(u"best"_s), alive},
+        {u"10000000-0000-0000-0000-000000000002"_s, pageLink, fingerprint(u"worst"_s), recycled},
+        {u"10000000-0000-0000-0000-000000000003"_s, pageLink + u"2"_s, fingerprint(u"best"_s), recycled},
+        {u"10000000-0000-0000-0000-000000000004"_s, pageLink, fingerprint(u"best"_s), recycled},
     };
     for (const Leftover &leftover : leftovers)
         plant(leftover);
 
     const QString target = partials + u"/20000000-0000-0000-0000-000000000001"_s;
-    EXPECT_TRUE(PartialFolders::prepare(target, link, fingerprint(u"best"_s)));
+    EXPECT_TRUE(PartialFolders::prepare(target, pageLink, fingerprint(u"best"_s)));
     QFile part(target + u"/clip.mp4.part"_s);
     ASSERT_TRUE(part.open(QIODevice::ReadOnly));
     EXPECT_EQ(part.readAll(), leftovers[3].name.toUtf8());
@@ -97,7 +97,7 @@ TEST_F(PartialFoldersTest, ContinuesOnlyALeftoverOfTheSameRunWhoseOwnerIsGone)
 
     // Now this process owns it: nobody else takes it, and a second item starts afresh.
     const QString second = partials + u"/20000000-0000-0000-0000-000000000002"_s;
-    EXPECT_FALSE(PartialFolders::prepare(second, link, fingerprint(u"best"_s)));
+    EXPECT_FALSE(PartialFolders::prepare(second, pageLink, fingerprint(u"best"_s)));
     EXPECT_TRUE(QDir(second).entryList({u"*.part"_s}).isEmpty());
     EXPECT_TRUE(QFileInfo::exists(second + u"/resume.json"_s));
 
@@ -110,21 +110,21 @@ TEST_F(PartialFoldersTest, ContinuesOnlyALeftoverOfTheSameRunWhoseOwnerIsGone)
 TEST_F(PartialFoldersTest, SweepsWhatNobodyContinues)
 {
     const Leftover leftovers[] = {
-        {u"30000000-0000-0000-0000-000000000001"_s, link, {}, u"1"_s},                // gone, not wanted
-        {u"30000000-0000-0000-0000-000000000002"_s, link + u"/kept"_s, {}, u"1"_s},   // gone, its link is queued
+        {u"30000000-0000-0000-0000-000000000001"_s, pageLink, {}, u"1"_s},                // gone, not wanted
+        {u"30000000-0000-0000-0000-000000000002"_s, pageLink + u"/kept"_s, {}, u"1"_s},   // gone, its pageLink is queued
         {u"30000000-0000-0000-0000-000000000003"_s, {}, {}, {}},                      // no record
         {u"30000000-0000-0000-0000-000000000004"_s, {}, {}, {}},                      // no record, but queued
-        {u"30000000-0000-0000-0000-000000000005"_s, link, {}, ownStartTime()},        // owner alive
+        {u"30000000-0000-0000-0000-000000000005"_s, pageLink, {}, ownStartTime()},        // owner alive
     };
     for (const Leftover &leftover : leftovers)
         plant(leftover);
     ASSERT_TRUE(QDir().mkpath(partials + u"/notes"_s));
-    // A planted link in the shape of an item folder must not lead the sweep elsewhere.
+    // A planted pageLink in the shape of an item folder must not lead the sweep elsewhere.
     const QString outside = TestEnvironment::makeDirectory(u"outside"_s);
     TestEnvironment::writeFile(outside + u"/keep.txt"_s, "mine");
     ASSERT_TRUE(QFile::link(outside, partials + u"/30000000-0000-0000-0000-000000000006"_s));
 
-    PartialFolders::sweep(output, {leftovers[3].name}, {link + u"/kept"_s});
+    PartialFolders::sweep(output, {leftovers[3].name}, {pageLink + u"/kept"_s});
     EXPECT_EQ(folders(), (QStringList{leftovers[1].name, leftovers[3].name, leftovers[4].name,
                                       u"30000000-0000-0000-0000-000000000006"_s, u"notes"_s}));
     EXPECT_TRUE(QFileInfo::exists(outside + u"/keep.txt"_s));
