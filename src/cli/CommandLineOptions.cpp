@@ -1,5 +1,6 @@
 #include "CommandLineOptions.h"
 
+#include "cli/OutputStream.h"
 #include "shared/BrowserDownloadLink.h"
 
 #include <QDir>
@@ -45,12 +46,6 @@ std::optional<QString> folderProblem(const QString &path)
     return std::nullopt;
 }
 
-bool isControl(QChar c)
-{
-    return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
-        || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
-}
-
 } // namespace
 
 std::optional<QStringList> CommandLineOptions::decodeArguments(int argc, const char *const *argv, QString *error)
@@ -75,7 +70,7 @@ std::optional<QString> CommandLineOptions::refusal(const QString &link)
         return std::nullopt;
     if (text.toUtf8().size() > BrowserDownloadLink::maxLinkBytes)
         return u"longer than "_s + QString::number(BrowserDownloadLink::maxLinkBytes) + u" bytes"_s;
-    if (std::any_of(text.cbegin(), text.cend(), isControl))
+    if (std::any_of(text.cbegin(), text.cend(), OutputStream::isControl))
         return u"contains control characters"_s;
     const QUrl url(text);
     if (!url.isValid() || (url.scheme() != u"http"_s && url.scheme() != u"https"_s))
@@ -92,18 +87,8 @@ QString CommandLineOptions::printable(const QString &link)
     const QUrl url(link);
     if (url.isValid() && !url.password().isEmpty())
         text = url.toString(QUrl::RemovePassword);
-    QString result;
-    for (const QChar c : text) {
-        if (result.size() >= shown) {
-            result += u"…"_s;
-            break;
-        }
-        if (isControl(c))
-            result += u"\\u"_s + QString::number(c.unicode(), 16).rightJustified(4, u'0');
-        else
-            result += c;
-    }
-    return result;
+    text = OutputStream::escaped(text.left(shown + 1));
+    return text.size() > shown ? text.left(shown) + u"…"_s : text;
 }
 
 QString CommandLineOptions::usage()
@@ -120,7 +105,8 @@ QString CommandLineOptions::usage()
            "downloads are paused, partial files kept; a second signal ends the program at once).\n"
            "\n"
            "--serve runs the queue without a window and answers AI agents (the MCP server\n"
-           "KestroMCP) until SIGTERM or Ctrl-C; running downloads are then paused and it exits 0.\n"_s;
+           "KestroMCP) until SIGTERM, SIGHUP or Ctrl-C; running downloads are then paused and it\n"
+           "exits 0.\n"_s;
 }
 
 std::optional<CommandLineOptions> CommandLineOptions::parse(const QStringList &arguments,

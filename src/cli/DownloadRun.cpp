@@ -110,7 +110,8 @@ void DownloadRun::end(int exitStatus)
     m_printer->flush();
     for (const DownloadItem *item : m_manager.items()) {
         if (item->status() == DownloadStatus::failed)
-            m_err.writeLine(u"failed: "_s + item->displayTitle() + u": "_s + item->errorMessage().value_or(QString()));
+            m_err.writeLine(OutputStream::escaped(u"failed: "_s + item->displayTitle() + u": "_s
+                                                  + item->errorMessage().value_or(QString())));
     }
     // The finished files, oldest item first, whatever happened to the others.
     for (auto it = m_manager.items().crbegin(); it != m_manager.items().crend(); ++it) {

@@ -1,5 +1,6 @@
 #include "LiveFrame.h"
 
+#include "cli/OutputStream.h"
 #include "queue/DownloadItem.h"
 #include "shared/L10n.h"
 
@@ -49,7 +50,8 @@ namespace LiveFrame {
 
 QString itemLine(const DownloadItem *item, int columns)
 {
-    return fitted(bar(item) + u' ' + item->displayTitle() + u" — "_s + item->statusLine(), columns - 1);
+    return fitted(OutputStream::escaped(bar(item) + u' ' + item->displayTitle() + u" — "_s + item->statusLine()),
+                  columns - 1);
 }
 
 QStringList lines(const QList<DownloadItem *> &items, int rows, int columns)

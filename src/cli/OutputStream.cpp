@@ -14,3 +14,22 @@ void OutputStream::writeLine(const QString &text)
 {
     write(text.toUtf8() + '\n');
 }
+
+bool OutputStream::isControl(QChar c)
+{
+    return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
+        || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+QString OutputStream::escaped(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (isControl(c))
+            result += QStringLiteral("\\u") + QString::number(c.unicode(), 16).rightJustified(4, u'0');
+        else
+            result += c;
+    }
+    return result;
+}

@@ -17,6 +17,11 @@ public:
     void write(const QByteArray &bytes);
     void writeLine(const QString &text);
 
+    // The text as it may be shown on a terminal: control and format characters (a page title
+    // or a link may carry terminal commands) written as "\uXXXX".
+    static QString escaped(const QString &text);
+    static bool isControl(QChar c);
+
 private:
     int m_fd;
     bool m_closed = false;

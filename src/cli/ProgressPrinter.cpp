@@ -94,7 +94,7 @@ void ProgressPrinter::reportChanges()
         if (m_reported.value(item->id()) == key)
             continue;
         m_reported.insert(item->id(), key);
-        out += (item->displayTitle() + u" — "_s + item->statusLine()).toUtf8() + '\n';
+        out += OutputStream::escaped(item->displayTitle() + u" — "_s + item->statusLine()).toUtf8() + '\n';
     }
     m_stream.write(out);
 }

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -162,10 +161,12 @@ TEST_F(KestroDlTest, InterruptKeepsThePartialFileForTheNextRun)
     const int status = run({u"--dir"_s, output, server.url(u"/media/long.mp4"_s)}, [&](QProcess &process) {
         // Interrupt once the engine has written part of the file.
         ASSERT_TRUE(TestEnvironment::waitFor([&] {
-            return server.requests(u"/media/long.mp4"_s).size() >= 2
-                && !QDir(output + u"/.kestro-partials"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty();
+            const QStringList folders = itemFolders(output);
+            if (server.requests(u"/media/long.mp4"_s).size() < 2 || folders.size() != 1)
+                return false;
+            const QFileInfoList parts = QDir(output + u"/.kestro-partials/"_s + folders.first()).entryInfoList({u"*.part"_s});
+            return !parts.isEmpty() && parts.first().size() > 0;
         }));
-        QThread::msleep(300);
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
     });
     EXPECT_EQ(status, 130) << out.toStdString() << err.toStdString();
@@ -232,7 +233,12 @@ TEST_F(KestroDlTest, SecondInterruptEndsAtOnce)
         ASSERT_TRUE(TestEnvironment::waitFor([&] { return !startsWith(u"--version"_s).isEmpty(); }));
         engine = startsWith(u"--version"_s).first().value(u"pid"_s).toInteger();
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-        QThread::msleep(100);
+        // The first one has been taken (the item is paused) before the second is sent.
+        QByteArray seen;
+        ASSERT_TRUE(TestEnvironment::waitFor([&] {
+            seen += process.readAllStandardOutput();
+            return seen.contains("已暂停");
+        }));
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
     });
     qunsetenv("FAKE_YTDLP_VERSION_HANG");

@@ -52,3 +52,14 @@ TEST(LiveFrame, FitsTheTerminalWithTheActiveItemsFirst)
             EXPECT_LT(line.size(), 60);
     }
 }
+
+// A page title is remote text: terminal commands in it are shown, never obeyed.
+TEST(LiveFrame, EscapesControlCharactersOfTitles)
+{
+    DownloadItem item(u"https://example.com/v"_s, u"/out"_s);
+    item.setTitle(u"clip\x1b]0;owned\x07\x1b[2J"_s);
+    const QString line = LiveFrame::itemLine(&item, 200);
+    EXPECT_FALSE(line.contains(u'\x1b')) << line.toStdString();
+    EXPECT_FALSE(line.contains(u'\x07'));
+    EXPECT_TRUE(line.contains(u"clip\\u001b]0;owned\\u0007\\u001b[2J — "_s)) << line.toStdString();
+}
