@@ -24,6 +24,9 @@ public:
 
     // Builds the queue (after the QCoreApplication exists) and waits for the engine check.
     DownloadManager &manager(int maxConcurrent);
+    // The queue's settings and history, once manager() has made them.
+    AppSettings &settings() { return *m_settings; }
+    HistoryStore &history() { return *m_history; }
     QString outputDir() const { return m_scratch.path() + QStringLiteral("/out"); }
 
 private:

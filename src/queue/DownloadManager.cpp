@@ -604,6 +604,14 @@ void DownloadManager::clearFinished()
     }
 }
 
+void DownloadManager::dismissCleanupError()
+{
+    if (!m_cleanupError)
+        return;
+    m_cleanupError.reset();
+    Q_EMIT changed();
+}
+
 void DownloadManager::cleanTemporaryFiles(DownloadItem *item)
 {
     const QString directory = item->temporaryDirectory();

@@ -51,6 +51,8 @@ public:
     QString engineVersion() const { return m_engineVersion; }
     std::optional<QString> engineError() const { return m_engineError; }
     std::optional<QString> cleanupError() const { return m_cleanupError; }
+    // The user has seen the clean-up failure.
+    void dismissCleanupError();
     bool isPaused() const { return m_isPaused; }
     YtDlpService &service() const { return m_service; }
     AppSettings &settings() const { return m_settings; }
