@@ -112,10 +112,11 @@ HistoryWindow::HistoryWindow(DownloadManager &manager, AppSettings &settings, Hi
 
     connect(m_search, &QLineEdit::textChanged, this, &HistoryWindow::setSearchText);
     connect(&m_history, &HistoryStore::changed, this, &HistoryWindow::refresh);
+    // Queued: the settings announce a change before they store the new value.
     connect(&m_settings, &AppSettings::changed, this, [this] {
         if (m_settings.language() != m_language)
             retranslate();
-    });
+    }, Qt::QueuedConnection);
     retranslate();
 }
 

@@ -116,10 +116,16 @@ MainWindow::MainWindow(DownloadManager &manager, AppSettings &settings, HistoryS
     connect(&m_manager, &DownloadManager::changed, this, &MainWindow::scheduleRefresh);
     // Adding or removing items changes what the window shows at once.
     connect(&m_manager, &DownloadManager::itemsChanged, this, &MainWindow::refresh);
+    // Queued: the settings announce a change before they store the new value.
     connect(&m_settings, &AppSettings::changed, this, [this] {
         if (m_settings.language() != m_language)
             retranslate();
-    });
+        // Only once the window has been shown does it decide about the watch.
+        if (m_watchClipboard && *m_watchClipboard != m_settings.watchClipboard()) {
+            m_watchClipboard = m_settings.watchClipboard();
+            m_manager.setClipboardWatch(*m_watchClipboard);
+        }
+    }, Qt::QueuedConnection);
 
     m_language = m_settings.language();
     updateIcons();
@@ -335,6 +341,8 @@ void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     placeOverlays();
+    m_watchClipboard = m_settings.watchClipboard();
+    m_manager.setClipboardWatch(*m_watchClipboard);
     if (!m_launchCheckDone) {
         m_launchCheckDone = true;
         runLaunchCheck();

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <optional>
+
 class AppSettings;
 class DownloadCardDelegate;
 class DownloadFilterModel;
@@ -124,6 +126,8 @@ private:
     QString m_language;
     bool m_dropTargeted = false;
     bool m_launchCheckDone = false;
+    std::optional<bool> m_watchClipboard; // as last handed to the queue
+
     QPointer<QMessageBox> m_cleanupAlert;
     QPointer<QMessageBox> m_updateAlert;
 };

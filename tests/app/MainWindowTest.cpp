@@ -5,6 +5,7 @@
 #include "app/DownloadListView.h"
 #include "app/EmptyStateView.h"
 #include "app/MainWindow.h"
+#include "queue/ClipboardWatch.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -228,4 +229,17 @@ TEST_F(WindowFixture, EngineBannerOffersACheckAgain)
     ASSERT_TRUE(banner);
     EXPECT_TRUE(banner->isVisible()) << "the fixture's engine is missing";
     EXPECT_TRUE(window.findChild<QWidget *>(u"engineRetryButton"_s)->isVisible());
+}
+
+TEST_F(WindowFixture, ClipboardWatchFollowsTheSettingOnceShown)
+{
+    settings->setWatchClipboard(true);
+    MainWindow window(*manager, *settings, *history);
+    EXPECT_FALSE(manager->clipboardWatch().isEnabled()) << "not before the window is shown";
+    window.show();
+    EXPECT_TRUE(manager->clipboardWatch().isEnabled());
+    settings->setWatchClipboard(false);
+    EXPECT_TRUE(TestEnvironment::waitFor([&] { return !manager->clipboardWatch().isEnabled(); }));
+    settings->setWatchClipboard(true);
+    EXPECT_TRUE(TestEnvironment::waitFor([&] { return manager->clipboardWatch().isEnabled(); }));
 }
