@@ -43,8 +43,24 @@ QString joined(const QString &directory, const QString &name)
     return directory + u'/' + name;
 }
 
+// Longest file name, in bytes, that Linux file systems take.
+constexpr qsizetype maxNameBytes = 255;
+
+// The stem cut to at most `bytes` UTF-8 bytes, never inside a character.
+QString shortened(const QString &stem, qsizetype bytes)
+{
+    const QByteArray encoded = stem.toUtf8();
+    if (encoded.size() <= bytes)
+        return stem;
+    qsizetype end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(encoded.at(end)) & 0xC0) == 0x80)
+        --end;
+    return QString::fromUtf8(encoded.left(end));
+}
+
 // The suffix goes before the text after the last dot. Leading dots belong to the name
-// (".hidden" has no extension) and a trailing dot is no extension either.
+// (".hidden" has no extension) and a trailing dot is no extension either. A stem at the name
+// limit (long CJK titles) is shortened so that the numbered name still fits.
 QString candidateName(const QString &name, int n)
 {
     if (n == 0)
@@ -55,9 +71,13 @@ QString candidateName(const QString &name, int n)
     while (firstNonDot < name.size() && name.at(firstNonDot) == u'.')
         ++firstNonDot;
     const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot < firstNonDot || dot == name.size() - 1)
-        return name + suffix;
-    return name.left(dot) + suffix + name.mid(dot);
+    const bool hasExtension = dot >= firstNonDot && dot != name.size() - 1;
+    const QString stem = hasExtension ? name.left(dot) : name;
+    const QString extension = hasExtension ? name.mid(dot) : QString();
+    const qsizetype room = maxNameBytes - suffix.toUtf8().size() - extension.toUtf8().size();
+    const QString fitting = shortened(stem, room);
+    // Without a character of the stem left the name stays too long and the rename says so.
+    return (fitting.isEmpty() ? stem : fitting) + suffix + extension;
 }
 
 // Renames without ever replacing anything; returns 0 or the error number (EEXIST when `to` is

@@ -37,18 +37,32 @@ QStringView trimmedBlanks(QStringView text)
     return trimmed(text, isBlank);
 }
 
-// Every separator ends a line, so "\r\n" leaves an empty line between the two.
-QList<QStringView> splitLines(QStringView text)
+// A line without blanks around it and without the standard-error mark.
+QStringView cleaned(QStringView raw)
 {
-    QList<QStringView> lines;
+    QStringView line = trimmedBlanks(raw);
+    if (line.startsWith(u"ERR:"))
+        line = trimmedBlanks(line.sliced(4));
+    return line;
+}
+
+// Every separator ends a line, so "\r\n" leaves an empty line between the two. Only a lone
+// carriage return inside an error line does not: the engine writes "ERROR: \r[download] Got
+// error: …" and the reason follows the return. It becomes a space there.
+QStringList cleanedLines(QStringView text)
+{
+    QStringList lines;
     qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (isNewline(text[i])) {
-            lines.append(text.sliced(start, i - start));
-            start = i + 1;
-        }
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !isNewline(text[i]))
+            continue;
+        if (i < text.size() && text[i] == u'\r' && (i + 1 == text.size() || text[i + 1] != u'\n')
+            && cleaned(text.sliced(start, i - start)).startsWith(u"ERROR:"))
+            continue;
+        const QString raw = text.sliced(start, i - start).toString().replace(u'\r', u' ');
+        lines.append(cleaned(raw).toString());
+        start = i + 1;
     }
-    lines.append(text.sliced(start));
     return lines;
 }
 
@@ -56,13 +70,7 @@ QList<QStringView> splitLines(QStringView text)
 
 DownloadFailure DownloadFailure::fromLog(const QString &log, int exitCode)
 {
-    QStringList lines;
-    for (const QStringView raw : splitLines(log)) {
-        QStringView line = trimmedBlanks(raw);
-        if (line.startsWith(u"ERR:"))
-            line = trimmedBlanks(line.sliced(4));
-        lines.append(line.toString());
-    }
+    const QStringList lines = cleanedLines(log);
 
     QString summary;
     for (qsizetype i = lines.size() - 1; i >= 0; --i) {

@@ -1,5 +1,6 @@
 #include "BrowserBridge.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Bundle.h"
 #include "platform/Paths.h"
 #include "platform/Preferences.h"
@@ -11,9 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
-#include <cerrno>
 
 using namespace Qt::StringLiterals;
 
@@ -72,12 +71,10 @@ void registerHost(const std::optional<QString> &extensionID, const QString &bund
         if (!QDir().mkpath(hosts))
             throw FileError::fromErrno(hosts);
         const QString path = hosts + u'/' + QString::fromUtf16(manifestFileName);
-        // Written beside and renamed over the old manifest: a browser never reads half a file.
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            throw FileError::fromErrno(path);
-        if (file.write(content) != content.size() || !file.commit())
-            throw FileError(errno != 0 ? errno : EIO, path);
+        // Written beside and renamed over the old manifest: a browser never reads half a file,
+        // and a full disk leaves the old one in place.
+        if (const int error = AtomicFile::write(path, content); error != 0)
+            throw FileError(error, path);
     }
     if (!anyBrowser)
         throw BrowserSession::SessionError::invalid();

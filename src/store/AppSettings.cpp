@@ -58,6 +58,20 @@ const QString customYtdlpPath;
 const QString preferredPlayerPath;
 } // namespace Default
 
+// What the settings window offers. Anything else in the store (a hand edit, another version)
+// reads as the default: 10000 parallel engines or a quality of -7 would hurt.
+bool offersConcurrent(int value) { return value >= 1 && value <= 6; }
+bool offersFragments(int value) { return value >= 1 && value <= 16; }
+bool offersQuality(int value)
+{
+    for (const auto &[label, quality] : AppSettings::qualityOptions())
+        if (quality == value)
+            return true;
+    return false;
+}
+const QStringList postprocessingChoices{u"none"_s, u"mp4"_s};
+const QStringList audioFormatChoices{u"mp3"_s, u"m4a"_s, u"flac"_s, u"opus"_s};
+
 } // namespace
 
 AppSettings::AppSettings(QObject *parent, Start start)
@@ -85,12 +99,19 @@ QString AppSettings::stringValue(const QString &key, const QString &fallback) co
     return m_preferences.string(key).value_or(fallback);
 }
 
-int AppSettings::integerValue(const QString &key, int fallback) const
+QString AppSettings::choiceValue(const QString &key, const QString &fallback, const QStringList &choices) const
+{
+    const QString value = stringValue(key, fallback);
+    return choices.contains(value) ? value : fallback;
+}
+
+int AppSettings::integerValue(const QString &key, int fallback, bool (*offered)(int)) const
 {
     const std::optional<qint64> value = m_preferences.integer(key);
     if (!value || *value < std::numeric_limits<int>::min() || *value > std::numeric_limits<int>::max())
         return fallback;
-    return static_cast<int>(*value);
+    const int result = static_cast<int>(*value);
+    return offered && !offered(result) ? fallback : result;
 }
 
 bool AppSettings::booleanValue(const QString &key, bool fallback) const
@@ -111,12 +132,12 @@ void AppSettings::setLanguage(const QString &value) { store(Key::language, value
 QString AppSettings::downloadDirPath() const { return stringValue(Key::downloadDirPath, Default::downloadDirPath); }
 void AppSettings::setDownloadDirPath(const QString &value) { store(Key::downloadDirPath, value); }
 
-int AppSettings::maxConcurrent() const { return integerValue(Key::maxConcurrent, Default::maxConcurrent); }
+int AppSettings::maxConcurrent() const { return integerValue(Key::maxConcurrent, Default::maxConcurrent, offersConcurrent); }
 void AppSettings::setMaxConcurrent(int value) { store(Key::maxConcurrent, value); }
 
 int AppSettings::concurrentFragments() const
 {
-    return integerValue(Key::concurrentFragments, Default::concurrentFragments);
+    return integerValue(Key::concurrentFragments, Default::concurrentFragments, offersFragments);
 }
 void AppSettings::setConcurrentFragments(int value) { store(Key::concurrentFragments, value); }
 
@@ -126,13 +147,13 @@ bool AppSettings::reuseBrowserSession() const
 }
 void AppSettings::setReuseBrowserSession(bool value) { store(Key::reuseBrowserSession, value); }
 
-int AppSettings::defaultQuality() const { return integerValue(Key::defaultQuality, Default::defaultQuality); }
+int AppSettings::defaultQuality() const { return integerValue(Key::defaultQuality, Default::defaultQuality, offersQuality); }
 void AppSettings::setDefaultQuality(int value) { store(Key::defaultQuality, value); }
 
-QString AppSettings::postprocessing() const { return stringValue(Key::postprocessing, Default::postprocessing); }
+QString AppSettings::postprocessing() const { return choiceValue(Key::postprocessing, Default::postprocessing, postprocessingChoices); }
 void AppSettings::setPostprocessing(const QString &value) { store(Key::postprocessing, value); }
 
-QString AppSettings::audioFormat() const { return stringValue(Key::audioFormat, Default::audioFormat); }
+QString AppSettings::audioFormat() const { return choiceValue(Key::audioFormat, Default::audioFormat, audioFormatChoices); }
 void AppSettings::setAudioFormat(const QString &value) { store(Key::audioFormat, value); }
 
 QString AppSettings::filenameTemplate() const

@@ -5,13 +5,15 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
 #include <utility>
 
 // The user's preferences of the main application, one key each in the preferences store.
-// A missing or mistyped stored value reads as the default. Every setter emits changed()
+// A missing or mistyped stored value reads as the default, and so does a number or choice
+// that the settings window does not offer. Every setter emits changed()
 // before it writes the store. Main thread only.
 class AppSettings : public QObject
 {
@@ -91,7 +93,9 @@ Q_SIGNALS:
 
 private:
     QString stringValue(const QString &key, const QString &fallback) const;
-    int integerValue(const QString &key, int fallback) const;
+    // A stored value outside the choices (or outside what `offered` accepts) is the fallback.
+    QString choiceValue(const QString &key, const QString &fallback, const QStringList &choices) const;
+    int integerValue(const QString &key, int fallback, bool (*offered)(int) = nullptr) const;
     bool booleanValue(const QString &key, bool fallback) const;
     void store(const QString &key, const QVariant &value);
 

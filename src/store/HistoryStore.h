@@ -2,15 +2,22 @@
 
 #include "store/HistoryEntry.h"
 
+#include <QFileSystemWatcher>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QUuid>
 
+#include <optional>
+
 // The finished downloads, newest first, kept in one JSON file that is rewritten whole after
-// every change. Failures are silent: a file that does not load gives an empty history, a failed
-// save leaves the list in memory. A file that did not load is moved aside before the first save
-// instead of being overwritten. Main thread only.
+// every change. Several programs share the file (the window application, kestro-dl, its agent
+// mode), so each save takes a lock beside the file, reads what is there now and applies this
+// object's own changes (add, remove, clear) to it; the whole list held in memory is never
+// written back over what another program did. Entries that another program writes show up here
+// too (changed() is emitted). Failures are silent: a file that does not load gives an empty
+// history, a failed save keeps the changes for the next save. A file that does not load is
+// moved aside before a save instead of being overwritten. Main thread only.
 class HistoryStore : public QObject
 {
     Q_OBJECT
@@ -19,6 +26,8 @@ public:
     static constexpr qsizetype maxEntries = 500;
     // A larger file is not ours; it counts as not decodable.
     static constexpr qint64 maxFileSize = 16 * 1024 * 1024;
+    // Another program holds the lock only while it reads and writes the file.
+    static constexpr int lockTimeoutMs = 5000;
 
     explicit HistoryStore(const QString &filePath = defaultFilePath(), QObject *parent = nullptr);
 
@@ -41,12 +50,46 @@ Q_SIGNALS:
     void changed();
 
 private:
-    void load();
-    void save();
+    struct Change
+    {
+        enum class Kind { add, remove, clear };
+        Kind kind;
+        HistoryEntry entry; // add
+        QUuid id;           // remove
+    };
+    // Identifies one version of the file: every save makes a new file, so a new inode.
+    struct Stamp
+    {
+        bool exists = false;
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        qint64 changedNs = 0;
+        bool operator==(const Stamp &) const = default;
+    };
+    struct Content
+    {
+        Stamp stamp;
+        // Nothing when a file is there but does not load; empty when there is none.
+        std::optional<QList<HistoryEntry>> entries;
+    };
+
+    Content read() const;
+    Content current() const;
+    Stamp stampNow() const;
+    static void apply(QList<HistoryEntry> &entries, const Change &change);
+    void record(const Change &change);
+    bool save();
+    void watch();
+    void reloadIfChanged();
     bool moveUnreadableFileAside() const;
 
     QString m_filePath;
+    // The file as last read or written, with the changes not yet saved on top.
     QList<HistoryEntry> m_entries;
-    // The file on disk did not load, so the next save must not replace it.
-    bool m_keepFileOnDisk = false;
+    QList<Change> m_unsaved;
+    // The file as last read or written here; read again only when its stamp changed.
+    Content m_disk;
+    QFileSystemWatcher m_watcher;
 };

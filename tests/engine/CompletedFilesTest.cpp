@@ -102,6 +102,12 @@ void expectNotFound(const std::function<void()> &call)
     }
 }
 
+// A title of `count` CJK characters, three UTF-8 bytes each.
+QString cjk(int count)
+{
+    return QString(count, QChar(0x6F22));
+}
+
 } // namespace
 
 TEST(CompletedFiles, ReportsTheLastListedPathWhenItExists)
@@ -180,6 +186,10 @@ TEST(CompletedFiles, TakenNamesGetANumberBeforeTheExtension)
         {u"end."_s, {u"end."_s}, u"end.（1）"_s},
         {u"v.mp4"_s, {u"dir:v.mp4"_s}, u"v（1）.mp4"_s},
         {u"v.mp4"_s, {u"link:v.mp4"_s}, u"v（1）.mp4"_s},
+        // At the 255-byte limit the stem gives way, a whole character at a time (3 bytes each here).
+        {cjk(83) + u".mp4"_s, {cjk(83) + u".mp4"_s}, cjk(81) + u"（1）.mp4"_s},
+        {cjk(85), {cjk(85)}, cjk(82) + u"（1）"_s},
+        {cjk(82) + u"a.mp4"_s, {cjk(82) + u"a.mp4"_s}, cjk(81) + u"（1）.mp4"_s},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(QString(c.name + u" taken: "_s + c.taken.join(u", "_s)).toStdString());
@@ -314,7 +324,8 @@ TEST(CompletedFiles, AFailureHalfWayPutsEverythingBack)
 {
     // Both fail for root too. Files are taken in sorted order, so "Sub/…" and "a.mp4" are already
     // in place when the failing one comes.
-    const QString longName = QString(246, u'x') + u".mp4"_s; // 250 bytes; with "（1）" over the limit
+    // 250 bytes, nearly all extension: even a one-letter stem with "（1）" is over the limit.
+    const QString longName = u"x."_s + QString(248, u'e');
     struct Case
     {
         const char *name;
@@ -324,7 +335,7 @@ TEST(CompletedFiles, AFailureHalfWayPutsEverythingBack)
         QString errorPath; // relative to O
     };
     const Case cases[] = {
-        {"the numbered name is too long", longName, longName, ENAMETOOLONG, QString(246, u'x') + u"（1）.mp4"_s},
+        {"the numbered name is too long", longName, longName, ENAMETOOLONG, u"x（1）."_s + QString(248, u'e')},
         {"a file where a folder is needed", u"zed/inner/c.vtt"_s, u"zed"_s, ENOTDIR, u"zed"_s},
     };
     for (const Case &c : cases) {

@@ -35,6 +35,11 @@ TEST(DownloadFailure, SummaryAndDetailsFromTheLog)
         {"CRLF leaves an empty line", u"a\r\nERROR: b\r\n"_s, 1, u"b"_s, u"a\n\nERROR: b"_s},
         {"every Unicode line break splits", u"a\u2028ERROR: x\u0085b\u2029c\vd\fe\rf"_s, 1, u"x"_s,
          u"a\nERROR: x\nb\nc\nd\ne\nf"_s},
+        // The engine's retry errors put a carriage return between "ERROR:" and the reason.
+        {"carriage return inside an error line", u"[download]  1.0%\rERR: ERROR: \r[download] Got error: timed out. Giving up after 10 retries\n"_s,
+         1, u"[download] Got error: timed out. Giving up after 10 retries"_s,
+         u"[download]  1.0%\nERROR:  [download] Got error: timed out. Giving up after 10 retries"_s},
+        {"several returns and one at the end", u"ERROR: a\rb\r"_s, 1, u"a b"_s, u"ERROR: a b"_s},
         {"details trimmed at both ends", u"\n\n  hello  \n ERR: warn \n\n"_s, 1, u"下载程序退出（代码 1）"_s,
          u"hello\nwarn"_s},
     };

@@ -1,4 +1,5 @@
 // Registering the native-messaging host with the browsers found in the configuration folder.
+#include "FileSizeLimit.h"
 #include "TestEnvironment.h"
 #include "platform/Preferences.h"
 #include "shared/BrowserBridge.h"
@@ -110,6 +111,22 @@ TEST(BrowserHostRegistration, FailedWriteRemembersNothing)
     TestEnvironment::writeFile(config() + u"/chromium/NativeMessagingHosts"_s, "a file, not a folder");
     EXPECT_THROW(BrowserBridge::registerHost(idNumber(2), u"/opt/b"_s), FileError);
     EXPECT_FALSE(Preferences().contains(key));
+}
+
+TEST(BrowserHostRegistration, FullDiskKeepsTheOldManifest)
+{
+    QDir().mkpath(config() + u"/chromium"_s);
+    BrowserBridge::registerHost(idNumber(1), u"/opt/b"_s);
+    const QByteArray before = read(manifestPath(u"chromium"_s));
+    ASSERT_FALSE(before.isEmpty());
+    {
+        const FileSizeLimit limit(16);
+        EXPECT_THROW(BrowserBridge::registerHost(idNumber(2), u"/opt/b"_s), FileError);
+    }
+    EXPECT_EQ(read(manifestPath(u"chromium"_s)), before);
+    EXPECT_EQ(QDir(config() + u"/chromium/NativeMessagingHosts"_s).entryList(QDir::Files | QDir::Hidden),
+              QStringList{u"dev.kestro.bridge.json"_s});
+    EXPECT_EQ(remembered(), QStringList{idNumber(1)});
 }
 
 TEST(BrowserHostRegistration, MalformedIDsAreRefused)

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -220,6 +221,42 @@ TEST(AppSettings, MistypedStoredValuesReadAsDefaults)
     EXPECT_TRUE(settings.embedMetadata());
     EXPECT_TRUE(settings.showNotifications());
     EXPECT_EQ(settings.language(), u"en"_s);
+}
+
+TEST(AppSettings, StoredValuesTheWindowDoesNotOfferReadAsDefaults)
+{
+    const struct
+    {
+        QString key;
+        QVariant stored;
+        QVariant read; // what the getter gives
+    } cases[] = {
+        {u"maxConcurrent"_s, 10000, 3},
+        {u"maxConcurrent"_s, 0, 3},
+        {u"maxConcurrent"_s, -2, 3},
+        {u"maxConcurrent"_s, 6, 6},
+        {u"maxConcurrent"_s, 1, 1},
+        {u"concurrentFragments"_s, 17, 8},
+        {u"concurrentFragments"_s, 0, 8},
+        {u"concurrentFragments"_s, 16, 16},
+        {u"defaultQuality"_s, -7, 1080},
+        {u"defaultQuality"_s, 1000, 1080},
+        {u"defaultQuality"_s, -1, -1},
+        {u"defaultQuality"_s, 0, 0},
+        {u"defaultQuality"_s, 2160, 2160},
+        {u"postprocessing"_s, u"mkv"_s, u"none"_s},
+        {u"postprocessing"_s, u"MP4"_s, u"none"_s},
+        {u"audioFormat"_s, u"wav"_s, u"mp3"_s},
+        {u"audioFormat"_s, u""_s, u"mp3"_s},
+        {u"audioFormat"_s, u"opus"_s, u"opus"_s},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QString(c.key + u" = "_s + c.stored.toString()).toStdString());
+        Preferences().set(c.key, c.stored);
+        const Preference &preference = *std::find_if(preferences().cbegin(), preferences().cend(),
+                                                     [&c](const Preference &p) { return p.key == c.key; });
+        EXPECT_EQ(preference.get(AppSettings()), c.read);
+    }
 }
 
 TEST(AppSettings, DownloadDirForms)

@@ -1,5 +1,6 @@
 #include "store/HistoryStore.h"
 
+#include "FileSizeLimit.h"
 #include "TestEnvironment.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTimeZone>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -298,6 +301,31 @@ TEST(HistoryStore, FailedSaveKeepsTheListAndTheNextSaveWritesAll)
     EXPECT_EQ(fileArray(path), toArray({second, first}));
 }
 
+TEST(HistoryStore, FullDiskKeepsTheOldFile)
+{
+    const QString path = freshPath(u"full"_s);
+    const QList<HistoryEntry> stored{makeEntry(2), makeEntry(1)};
+    TestEnvironment::writeFile(path, QJsonDocument(toArray(stored)).toJson());
+    const QByteArray before = readAll(path);
+
+    HistoryStore store(path);
+    const HistoryEntry third = makeEntry(3);
+    {
+        // The new file cannot grow past a few bytes, as on a disk that is full.
+        const FileSizeLimit limit(64);
+        store.add(third);
+    }
+    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{u"history.json"_s})
+        << "no temporary file is left behind";
+    EXPECT_EQ(store.entries(), (QList<HistoryEntry>{third, stored[0], stored[1]}));
+
+    const HistoryEntry fourth = makeEntry(4);
+    store.add(fourth);
+    EXPECT_EQ(fileArray(path), toArray({fourth, third, stored[0], stored[1]}));
+}
+
 TEST(HistoryStore, DatesAreKeptToTheSecond)
 {
     const QString path = freshPath(u"dates"_s);
@@ -315,4 +343,95 @@ TEST(HistoryStore, DatesAreKeptToTheSecond)
     ASSERT_EQ(store.entries().size(), 1);
     EXPECT_EQ(store.entries().first().finishedAt, firstFinish);
     EXPECT_EQ(HistoryStore(path).entries(), store.entries());
+}
+
+TEST(HistoryStore, EachSaveAppliesOnlyItsOwnChangesToWhatIsOnDisk)
+{
+    const QString path = freshPath(u"shared"_s);
+    const HistoryEntry older = makeEntry(1);
+    const HistoryEntry newer = makeEntry(2);
+    TestEnvironment::writeFile(path, QJsonDocument(toArray({newer, older})).toJson());
+    // Two programs that both loaded the same file.
+    HistoryStore window(path);
+    HistoryStore commandLine(path);
+
+    const HistoryEntry third = makeEntry(3);
+    commandLine.add(third);
+    window.remove(newer.id);
+    EXPECT_EQ(fileArray(path), toArray({third, older})) << "the other program's entry survives";
+    EXPECT_EQ(window.entries(), (QList<HistoryEntry>{third, older}));
+
+    // A removal elsewhere is not undone by the next save here.
+    const HistoryEntry fourth = makeEntry(4);
+    commandLine.add(fourth);
+    EXPECT_EQ(fileArray(path), toArray({fourth, third, older}));
+
+    // Clearing clears what is on disk, whoever wrote it.
+    commandLine.add(makeEntry(5));
+    window.clear();
+    EXPECT_EQ(fileArray(path), QJsonArray());
+    const HistoryEntry sixth = makeEntry(6);
+    commandLine.add(sixth);
+    EXPECT_EQ(fileArray(path), toArray({sixth}));
+    EXPECT_EQ(commandLine.entries(), QList<HistoryEntry>{sixth});
+}
+
+TEST(HistoryStore, SeesWhatAnotherProgramAdds)
+{
+    const QString path = freshPath(u"watched"_s);
+    HistoryStore window(path);
+    QSignalSpy changed(&window, &HistoryStore::changed);
+    HistoryStore other(path);
+    const HistoryEntry entry = makeEntry(1);
+    other.add(entry);
+    ASSERT_TRUE(TestEnvironment::waitFor([&] { return !changed.isEmpty(); }));
+    EXPECT_EQ(window.entries(), QList<HistoryEntry>{entry});
+
+    const HistoryEntry second = makeEntry(2);
+    other.add(second);
+    ASSERT_TRUE(TestEnvironment::waitFor([&] { return window.entries().size() == 2; }));
+    EXPECT_EQ(window.entries(), (QList<HistoryEntry>{second, entry}));
+}
+
+TEST(HistoryStore, TwoProgramsWritingAtOnceKeepEveryEntry)
+{
+    const QString path = freshPath(u"parallel"_s);
+    const HistoryEntry earlier = makeEntry(1);
+    TestEnvironment::writeFile(path, QJsonDocument(toArray({earlier})).toJson());
+    constexpr int perProgram = 60;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (const QString &tag : {u"first"_s, u"second"_s}) {
+        auto writer = std::make_unique<QProcess>();
+        writer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        writer->start(QString::fromUtf8(KESTRO_HISTORY_WRITER), {path, QString::number(perProgram), tag});
+        ASSERT_TRUE(writer->waitForStarted());
+        writers.push_back(std::move(writer));
+    }
+    // Both have loaded the file before either writes.
+    for (const auto &writer : writers) {
+        ASSERT_TRUE(TestEnvironment::waitFor([&] { return writer->canReadLine(); }));
+        EXPECT_EQ(writer->readLine(), "ready\n");
+    }
+    for (const auto &writer : writers)
+        writer->write("go\n");
+    for (const auto &writer : writers) {
+        ASSERT_TRUE(TestEnvironment::waitFor([&] { return writer->state() == QProcess::NotRunning; }, 60000));
+        EXPECT_EQ(writer->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(writer->exitCode(), 0);
+    }
+
+    const HistoryStore store(path);
+    ASSERT_EQ(store.entries().size(), 2 * perProgram + 1);
+    EXPECT_EQ(store.entries().last(), earlier);
+    // Each program's entries are all there, newest first.
+    for (const QString &tag : {u"first"_s, u"second"_s}) {
+        QStringList titles;
+        for (const HistoryEntry &entry : store.entries())
+            if (entry.title.startsWith(tag + u'-'))
+                titles.append(entry.title);
+        QStringList expected;
+        for (int n = perProgram - 1; n >= 0; --n)
+            expected.append(tag + u'-' + QString::number(n));
+        EXPECT_EQ(titles, expected) << tag.toStdString();
+    }
 }
