@@ -36,6 +36,8 @@ HistoryStore::HistoryStore(const QString &filePath, QObject *parent)
     m_disk = read();
     // A file that does not load stays on disk as it is until the first save moves it aside.
     m_entries = m_disk.entries.value_or(QList<HistoryEntry>());
+    // The folder is watched, so it is made now: entries of another program show up from the start.
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &HistoryStore::reloadIfChanged);
     watch();
 }
