@@ -59,8 +59,9 @@ const QString preferredPlayerPath;
 } // namespace Default
 
 // What the settings window offers. Anything else in the store (a hand edit, another version)
-// reads as the default: 10000 parallel engines or a quality of -7 would hurt.
-bool offersConcurrent(int value) { return value >= 1 && value <= 6; }
+// reads as the default: 10000 parallel engines or a quality of -7 would hurt. A limit below 1
+// stays: the scheduler runs one job at a time for it.
+bool offersConcurrent(int value) { return value <= 6; }
 bool offersFragments(int value) { return value >= 1 && value <= 16; }
 bool offersQuality(int value)
 {
