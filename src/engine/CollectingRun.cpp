@@ -11,7 +11,16 @@ CollectingRun::CollectingRun(const QString &program, const QStringList &argument
             finish(Outcome::completed);
             return;
         }
-        EngineProcess::waitForExit(&m_process, true, this, [this] { finish(Outcome::canceled); });
+        EngineProcess::waitForExit(&m_process, true, this,
+                                   [this] { finish(m_timedOut ? Outcome::timedOut : Outcome::canceled); });
+    });
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (m_canceled || m_finished)
+            return;
+        m_timedOut = true;
+        m_canceled = true;
+        EngineProcess::stop(&m_process);
     });
 }
 
@@ -30,6 +39,8 @@ void CollectingRun::start()
         Q_EMIT started(m_process.pid());
         if (m_canceled)
             EngineProcess::stop(&m_process);
+        else if (m_timeLimit.count() > 0)
+            m_timer.start(m_timeLimit);
     });
 }
 
@@ -53,6 +64,7 @@ void CollectingRun::finish(Outcome outcome)
         return;
     m_finished = true;
     m_outcome = outcome;
+    m_timer.stop();
     // Never inside start() itself: the caller may not have connected yet.
     QMetaObject::invokeMethod(this, &CollectingRun::finished, Qt::QueuedConnection);
 }

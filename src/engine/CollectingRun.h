@@ -4,6 +4,9 @@
 #include "engine/RunResult.h"
 
 #include <QObject>
+#include <QTimer>
+
+#include <chrono>
 
 // Runs an engine child to its end and hands over its whole output. Cancelling
 // stops the child; a cancelled run never reports a result.
@@ -12,13 +15,16 @@ class CollectingRun : public QObject
     Q_OBJECT
 
 public:
-    enum class Outcome { completed, failedToStart, canceled };
+    enum class Outcome { completed, failedToStart, canceled, timedOut };
 
     CollectingRun(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
                   bool discardStandardError, QObject *parent = nullptr);
 
     void start();
     void cancel();
+    // Stops the child when it has not ended this long after its start; the run then ends
+    // as timedOut. No limit unless set before start().
+    void setTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
 
     Outcome outcome() const { return m_outcome; }
     QString startError() const { return m_startError; }
@@ -36,6 +42,9 @@ private:
     void finish(Outcome outcome);
 
     EngineProcess m_process;
+    QTimer m_timer;
+    std::chrono::milliseconds m_timeLimit{0};
+    bool m_timedOut = false;
     Outcome m_outcome = Outcome::canceled;
     QString m_startError;
     bool m_canceled = false;

@@ -16,10 +16,29 @@ constexpr QStringView impersonationSites[] = {
 
 } // namespace
 
-CommandBuilder::CommandBuilder(const QString &toolsDirectory, const QString &pluginsDirectory)
+CommandBuilder::CommandBuilder(const QString &toolsDirectory, const QString &pluginsDirectory, bool canImpersonate)
     : m_toolsDirectory(toolsDirectory)
     , m_pluginsDirectory(pluginsDirectory)
+    , m_canImpersonate(canImpersonate)
 {
+}
+
+bool CommandBuilder::listsChromeTarget(const QString &table)
+{
+    // Rows follow a line of dashes: client (e.g. "Chrome-131"), OS, source; a target whose
+    // HTTP client is missing has a source ending in "(unavailable)".
+    bool inRows = false;
+    for (const QString &line : table.split(u'\n')) {
+        const QString row = line.trimmed();
+        if (!inRows) {
+            inRows = row.startsWith(u"---"_s);
+            continue;
+        }
+        const QString client = row.section(u' ', 0, 0, QString::SectionSkipEmpty).toLower();
+        if ((client == u"chrome"_s || client.startsWith(u"chrome-"_s)) && !row.endsWith(u"(unavailable)"_s))
+            return true;
+    }
+    return false;
 }
 
 QStringList CommandBuilder::runtimeArguments() const
@@ -37,7 +56,7 @@ QStringList CommandBuilder::runtimeArguments() const
 
 QStringList CommandBuilder::networkArguments(const QString &url, const QString &cookiesBrowser,
                                              const std::optional<QString> &referer,
-                                             const std::optional<QString> &userAgent)
+                                             const std::optional<QString> &userAgent) const
 {
     QStringList arguments;
     if (cookiesBrowser != u"none"_s)
@@ -47,9 +66,10 @@ QStringList CommandBuilder::networkArguments(const QString &url, const QString &
     if (userAgent)
         arguments << u"--user-agent"_s << *userAgent;
 
-    const QUrl parsed(url, QUrl::StrictMode);
+    // The same tolerant parse that accepted the link into the queue.
+    const QUrl parsed(url);
     const QString host = parsed.isValid() ? parsed.host().toLower() : QString();
-    if (!host.isEmpty()) {
+    if (m_canImpersonate && !host.isEmpty()) {
         for (const QStringView site : impersonationSites) {
             if (host == site || (host.endsWith(site) && host[host.size() - site.size() - 1] == u'.')) {
                 arguments << u"--impersonate"_s << u"chrome"_s;
@@ -64,12 +84,14 @@ QStringList CommandBuilder::sessionArguments(const std::optional<QString> &sessi
 {
     if (!sessionCookieFile)
         return {};
-    return {
+    QStringList arguments{
         u"--plugin-dirs"_s, m_pluginsDirectory,
         u"--use-postprocessor"_s, sessionGuardPostprocessor.toString(),
         u"--cookies"_s, *sessionCookieFile,
-        u"--impersonate"_s, u"chrome"_s,
     };
+    if (m_canImpersonate)
+        arguments << u"--impersonate"_s << u"chrome"_s;
+    return arguments;
 }
 
 bool CommandBuilder::isAcceptedTemplate(const QString &filenameTemplate)
@@ -101,6 +123,9 @@ QStringList CommandBuilder::downloadArguments(const DownloadOptions &options,
               << u"-o"_s << outputTemplate
               << u"--no-playlist"_s << u"--windows-filenames"_s << u"--continue"_s
               << u"--retries"_s << u"10"_s << u"--fragment-retries"_s << u"10"_s
+              // Without a pause the retries are spent within a fraction of a second, so a
+              // short outage of the server would fail the download.
+              << u"--retry-sleep"_s << u"http:exp=1:30"_s << u"--retry-sleep"_s << u"fragment:exp=1:30"_s
               << u"--concurrent-fragments"_s << QString::number(fragments);
     if (staged) {
         const QString outputList = *options.temporaryDirectory + u'/' + outputListName;

@@ -21,14 +21,19 @@ public:
     static constexpr QStringView completeFolderName = u"complete";
     static constexpr QStringView outputListName = u"output.jsonl";
 
-    CommandBuilder(const QString &toolsDirectory, const QString &pluginsDirectory);
+    // `canImpersonate`: the engine has the "chrome" impersonation target; without it a run
+    // that asks for impersonation stops before its first request, so it is never asked.
+    CommandBuilder(const QString &toolsDirectory, const QString &pluginsDirectory, bool canImpersonate);
 
     QStringList runtimeArguments() const;
-    static QStringList networkArguments(const QString &url, const QString &cookiesBrowser,
-                                        const std::optional<QString> &referer,
-                                        const std::optional<QString> &userAgent);
+    QStringList networkArguments(const QString &url, const QString &cookiesBrowser,
+                                 const std::optional<QString> &referer,
+                                 const std::optional<QString> &userAgent) const;
     // Empty without a session cookie file.
     QStringList sessionArguments(const std::optional<QString> &sessionCookieFile) const;
+
+    // Whether the engine's "--list-impersonate-targets" table has a usable chrome target.
+    static bool listsChromeTarget(const QString &table);
 
     // A template that keeps the engine inside its folder: relative, not "-", no "..".
     static bool isAcceptedTemplate(const QString &filenameTemplate);
@@ -39,4 +44,5 @@ public:
 private:
     QString m_toolsDirectory;
     QString m_pluginsDirectory;
+    bool m_canImpersonate = false;
 };

@@ -72,7 +72,7 @@ QString EngineSignature::formatSeconds(double seconds)
     return formatted;
 }
 
-std::optional<QString> EngineSignature::storedVersion(const QStringList &signature)
+std::optional<EngineSignature::Record> EngineSignature::stored(const QStringList &signature)
 {
     const std::optional<QVariantMap> record = Preferences().dictionary(recordKey);
     if (!record)
@@ -83,12 +83,17 @@ std::optional<QString> EngineSignature::storedVersion(const QStringList &signatu
         return std::nullopt;
     if (version.typeId() != QMetaType::QString || version.toString().isEmpty())
         return std::nullopt;
-    return version.toString();
+    const QVariant impersonate = record->value(u"impersonate"_s);
+    if (impersonate.typeId() != QMetaType::Bool)
+        return std::nullopt;
+    return Record{version.toString(), impersonate.toBool()};
 }
 
-void EngineSignature::store(const QStringList &signature, const QString &version)
+void EngineSignature::store(const QStringList &signature, const Record &record)
 {
-    Preferences().set(recordKey, QVariantMap{{u"signature"_s, signature}, {u"version"_s, version}});
+    Preferences().set(recordKey, QVariantMap{{u"signature"_s, signature},
+                                             {u"version"_s, record.version},
+                                             {u"impersonate"_s, record.canImpersonate}});
 }
 
 void EngineSignature::forget()

@@ -20,8 +20,14 @@ public:
     // The shortest decimal text that reads back as the same double, always with a point.
     static QString formatSeconds(double seconds);
 
-    // The stored record of the last successful check.
-    static std::optional<QString> storedVersion(const QStringList &signature);
-    static void store(const QStringList &signature, const QString &version);
+    struct Record
+    {
+        QString version;
+        bool canImpersonate = false; // the engine has a browser-impersonation target "chrome"
+    };
+
+    // The stored record of the last successful check; one without every field counts as none.
+    static std::optional<Record> stored(const QStringList &signature);
+    static void store(const QStringList &signature, const Record &record);
     static void forget();
 };

@@ -31,7 +31,7 @@ QStringList MetadataProbe::arguments(const YtDlpService &service, const Query &q
 {
     const CommandBuilder builder = service.commandBuilder();
     QStringList arguments = builder.runtimeArguments();
-    arguments << CommandBuilder::networkArguments(query.url, query.session ? u"none"_s : query.cookiesBrowser,
+    arguments << builder.networkArguments(query.url, query.session ? u"none"_s : query.cookiesBrowser,
                                                   query.referer, query.userAgent);
     arguments << builder.sessionArguments(sessionCookieFile);
     arguments << u"-J"_s << u"--no-warnings"_s << u"--socket-timeout"_s << u"20"_s;
@@ -83,6 +83,7 @@ void MetadataProbe::conclude(CollectingRun *run)
 
     switch (run->outcome()) {
     case CollectingRun::Outcome::canceled:
+    case CollectingRun::Outcome::timedOut:
         finish();
         return;
     case CollectingRun::Outcome::failedToStart:
@@ -119,6 +120,8 @@ void MetadataProbe::cancel()
     m_canceled = true;
     if (m_run)
         m_run->cancel();
+    else
+        finish(); // not begun: nothing to stop, and the engine check before it may take long
 }
 
 void MetadataProbe::fail(const QString &error)

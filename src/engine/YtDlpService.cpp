@@ -111,6 +111,7 @@ void YtDlpService::check(const QString &customPath, bool forceCheck, const std::
     m_ffmpegPath.reset();
     m_version.clear();
     m_availabilityError.reset();
+    m_canImpersonate = false;
     m_checking = true;
 
     const QString custom = customPath.trimmed();
@@ -136,9 +137,9 @@ void YtDlpService::check(const QString &customPath, bool forceCheck, const std::
     }
 
     if (!forceCheck) {
-        if (const std::optional<QString> stored = EngineSignature::storedVersion(signature.items);
-            stored && !isTooOld(*stored)) {
-            markAvailable(candidate, *stored);
+        if (const std::optional<EngineSignature::Record> stored = EngineSignature::stored(signature.items);
+            stored && !isTooOld(stored->version)) {
+            markAvailable(candidate, stored->version, stored->canImpersonate);
             conclude();
             return;
         }
@@ -147,19 +148,26 @@ void YtDlpService::check(const QString &customPath, bool forceCheck, const std::
     EngineSignature::forget();
     auto *run = new CollectingRun(candidate, {u"--ignore-config"_s, u"--version"_s}, processEnvironment(),
                                   /*discardStandardError=*/true, this);
+    run->setTimeLimit(m_queryTimeLimit);
     connect(run, &CollectingRun::finished, this, [this, run, candidate, items = signature.items, conclude] {
-        finishVersionQuery(run, candidate, items);
         run->deleteLater();
-        conclude();
+        finishVersionQuery(run, candidate, items, conclude);
     });
     run->start();
 }
 
-void YtDlpService::finishVersionQuery(CollectingRun *run, const QString &candidate, const QStringList &signature)
+void YtDlpService::finishVersionQuery(CollectingRun *run, const QString &candidate, const QStringList &signature,
+                                      const std::function<void()> &conclude)
 {
-    const auto startFailure = [this](const QString &description) {
+    const auto startFailure = [this, &conclude](const QString &description) {
         markUnavailable(L10n::tr(u"下载引擎无法启动，请重新安装或检查自定义路径。%@"_s, description));
+        conclude();
     };
+    if (run->outcome() == CollectingRun::Outcome::timedOut) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_queryTimeLimit).count();
+        startFailure(L10n::tr(u"引擎在 %d 秒内没有回答版本查询"_s, static_cast<int>(seconds)));
+        return;
+    }
     if (run->outcome() != CollectingRun::Outcome::completed) {
         startFailure(run->startError());
         return;
@@ -182,10 +190,32 @@ void YtDlpService::finishVersionQuery(CollectingRun *run, const QString &candida
     }
     if (isTooOld(version)) {
         markUnavailable(L10n::tr(u"下载引擎版本过旧（%@），需要 2025.11.12 或更新的 yt-dlp。"_s, version));
+        conclude();
         return;
     }
-    markAvailable(candidate, version);
-    EngineSignature::store(signature, version);
+
+    // The engine lists its impersonation targets and marks those whose HTTP client is missing.
+    auto *targets = new CollectingRun(candidate, {u"--ignore-config"_s, u"--list-impersonate-targets"_s},
+                                      processEnvironment(), /*discardStandardError=*/true, this);
+    targets->setTimeLimit(m_queryTimeLimit);
+    connect(targets, &CollectingRun::finished, this, [this, targets, candidate, version, signature, conclude] {
+        targets->deleteLater();
+        finishImpersonationQuery(targets, candidate, version, signature);
+        conclude();
+    });
+    targets->start();
+}
+
+void YtDlpService::finishImpersonationQuery(CollectingRun *run, const QString &candidate, const QString &version,
+                                            const QStringList &signature)
+{
+    // An engine that cannot answer this still downloads, just without impersonation.
+    bool canImpersonate = false;
+    if (run->outcome() == CollectingRun::Outcome::completed && run->process()->exitCode() == 0
+        && !run->process()->crashed())
+        canImpersonate = CommandBuilder::listsChromeTarget(QString::fromUtf8(run->rawStandardOutput()));
+    markAvailable(candidate, version, canImpersonate);
+    EngineSignature::store(signature, {version, canImpersonate});
 }
 
 void YtDlpService::markUnavailable(const QString &message)
@@ -195,9 +225,10 @@ void YtDlpService::markUnavailable(const QString &message)
     m_availabilityError = message;
 }
 
-void YtDlpService::markAvailable(const QString &candidate, const QString &version)
+void YtDlpService::markAvailable(const QString &candidate, const QString &version, bool canImpersonate)
 {
     m_version = version;
+    m_canImpersonate = canImpersonate;
     m_ytdlpPath = candidate;
     m_ffmpegPath = m_toolsDirectory + u"/ffmpeg"_s;
 }

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QProcessEnvironment>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -46,7 +47,14 @@ public:
     QString toolsDirectory() const { return m_toolsDirectory; }
     QString pluginsDirectory() const { return m_pluginsDirectory; }
     QString bundleVersion() const { return m_bundleVersion; }
-    CommandBuilder commandBuilder() const { return CommandBuilder(m_toolsDirectory, m_pluginsDirectory); }
+    // Whether the checked engine can impersonate a browser (it has curl_cffi's "chrome" target).
+    bool canImpersonate() const { return m_canImpersonate; }
+    CommandBuilder commandBuilder() const
+    {
+        return CommandBuilder(m_toolsDirectory, m_pluginsDirectory, m_canImpersonate);
+    }
+    // How long the check waits for each answer of the engine; a hung engine is unusable.
+    void setQueryTimeLimit(std::chrono::milliseconds limit) { m_queryTimeLimit = limit; }
 
     // Finds and checks the engine; emits checkFinished() and calls `done` (on `context`)
     // when the outcome is known. A check whose files are unchanged since the last
@@ -90,9 +98,12 @@ private:
     void enqueue(Operation operation);
     void runNext();
     void check(const QString &customPath, bool forceCheck, const std::function<void()> &finished);
-    void finishVersionQuery(CollectingRun *run, const QString &candidate, const QStringList &signature);
+    void finishVersionQuery(CollectingRun *run, const QString &candidate, const QStringList &signature,
+                            const std::function<void()> &conclude);
+    void finishImpersonationQuery(CollectingRun *run, const QString &candidate, const QString &version,
+                                  const QStringList &signature);
     void markUnavailable(const QString &message);
-    void markAvailable(const QString &candidate, const QString &version);
+    void markAvailable(const QString &candidate, const QString &version, bool canImpersonate);
     void startNow(const DownloadOptions &options, EngineProcess::ProgressHandler onProgress,
                   EngineProcess::LogHandler onLog, QObject *context, const StartHandler &done,
                   const CancelToken &cancel);
@@ -101,6 +112,8 @@ private:
     std::optional<QString> m_ffmpegPath;
     QString m_version;
     std::optional<QString> m_availabilityError;
+    bool m_canImpersonate = false;
+    std::chrono::milliseconds m_queryTimeLimit{60000};
     const QString m_toolsDirectory;
     const QString m_pluginsDirectory;
     const QString m_bundleVersion;

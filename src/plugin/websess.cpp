@@ -1,9 +1,13 @@
 // yt-dlp plug-in that keeps browser-session headers on the origins they were captured for.
-// yt-dlp imports it as yt_dlp_plugins.postprocessor.websess; the work happens in the
-// replacement of curl_cffi's Session.request, the post-processor only triggers the import.
+// yt-dlp imports it as yt_dlp_plugins.postprocessor.websess; the post-processor only triggers
+// the import. The work happens wherever the engine's requests leave: curl_cffi's
+// Session.request when curl_cffi is there, requests' Session.request when the engine uses it,
+// and the urllib handler's opener otherwise. Each of them sends one hop at a time and this
+// module follows the redirects itself.
 #include <pybind11/pybind11.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,9 +31,22 @@ struct State {
     py::dict scopes;
     py::object headerNames;
     py::object extractorHeaders;
-    py::object originalRequest;
+    py::object originalRequest; // curl_cffi's, or None without curl_cffi
+    py::object refusal;         // the error type of a refused request
+    py::object urllibRequest;
+    py::object urllibHTTPError;
 };
 State *state = nullptr;
+
+// The engine retries a request through another handler after any error that is not one of
+// its request errors, and that handler would follow the refused redirect by itself. So a
+// refusal is a request error (final for that request) and still a ValueError.
+[[noreturn]] void refuse(const char *message)
+{
+    const py::object error = state->refusal(message);
+    PyErr_SetObject(state->refusal.ptr(), error.ptr());
+    throw py::error_already_set();
+}
 
 py::str lowered(const py::handle &name)
 {
@@ -103,14 +120,21 @@ void dropHeaders(HeaderList &headers, const auto &shouldDrop)
     std::erase_if(headers, [&](const auto &header) { return shouldDrop(lowered(header.first)); });
 }
 
-py::object scopedRequest(py::object self, py::object method, py::object url, const py::kwargs &callerOptions)
-{
-    // A copy: the caller's dictionary may be shared with it.
-    const py::dict kwargs = callerOptions.attr("copy")();
-    kwargs["allow_redirects"] = false;
+// Sends one hop: method, address, the hop's headers and the remaining keyword arguments.
+using HopSender = std::function<py::object(const py::object &, const py::object &, const py::dict &, const py::dict &)>;
 
+long statusOf(const py::object &response)
+{
+    // Session clients answer with status_code, urllib with status.
+    if (py::hasattr(response, "status_code"))
+        return response.attr("status_code").cast<long>();
+    return response.attr("status").cast<long>();
+}
+
+py::object followScoped(py::object method, py::object url, const py::object &callerHeaders, const py::dict &kwargs,
+                        const HopSender &send)
+{
     HeaderList base;
-    const py::object callerHeaders = kwargs.attr("pop")("headers", py::none());
     if (!callerHeaders.is_none()) {
         for (const py::handle item : callerHeaders.attr("items")()) {
             const py::object name = item[py::int_(0)];
@@ -128,7 +152,7 @@ py::object scopedRequest(py::object self, py::object method, py::object url, con
     for (int attempt = 0; attempt < maxRequests; ++attempt) {
         const std::optional<py::tuple> here = requestOrigin(current);
         if (!here)
-            throw py::value_error(invalidRedirect);
+            refuse(invalidRedirect);
 
         const py::object scopedEntry = state->scopes.attr("get")(*here);
         const py::dict scoped = scopedEntry.is_none() ? py::dict() : py::dict(scopedEntry);
@@ -140,9 +164,9 @@ py::object scopedRequest(py::object self, py::object method, py::object url, con
         for (const auto &[name, value] : scoped)
             headers[name] = value;
 
-        py::object response = state->originalRequest(self, method, current, "headers"_a = headers, **kwargs);
+        py::object response = send(method, current, headers, kwargs);
 
-        const long status = response.attr("status_code").cast<long>();
+        const long status = statusOf(response);
         if (!isRedirect(status))
             return response;
         const py::object location = response.attr("headers").attr("get")("location");
@@ -180,7 +204,108 @@ py::object scopedRequest(py::object self, py::object method, py::object url, con
         response.attr("close")();
         current = std::move(next);
     }
-    throw py::value_error(tooManyRedirects);
+    refuse(tooManyRedirects);
+}
+
+// A session client's request method (curl_cffi and requests share its form).
+py::object sessionRequest(const py::object &original, py::object self, py::object method, py::object url,
+                          const py::kwargs &callerOptions)
+{
+    // A copy: the caller's dictionary may be shared with it.
+    const py::dict kwargs = callerOptions.attr("copy")();
+    kwargs["allow_redirects"] = false;
+    const py::object callerHeaders = kwargs.attr("pop")("headers", py::none());
+    return followScoped(std::move(method), std::move(url), callerHeaders, kwargs,
+                        [&](const py::object &m, const py::object &u, const py::dict &headers, const py::dict &rest) {
+                            return original(self, m, u, "headers"_a = headers, **rest);
+                        });
+}
+
+py::object scopedRequest(py::object self, py::object method, py::object url, const py::kwargs &callerOptions)
+{
+    return sessionRequest(state->originalRequest, std::move(self), std::move(method), std::move(url), callerOptions);
+}
+
+bool isWebAddress(const py::object &url)
+{
+    try {
+        const std::string scheme = py::str(state->urlsplit(url).attr("scheme")).cast<std::string>();
+        return scheme == "http" || scheme == "https";
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_ValueError))
+            throw;
+        return true; // refused by the loop with the usual message
+    }
+}
+
+// The urllib handler's opener.open(request, ...): each hop is a new urllib request that the
+// opener must not redirect (see the redirect handler below); a redirect answer arrives as
+// urllib's HTTPError and is followed here.
+py::object guardedOpen(const py::object &originalOpen, const py::object &request, const py::args &args,
+                       const py::kwargs &options)
+{
+    if (!py::isinstance(request, state->urllibRequest) || !isWebAddress(request.attr("full_url")))
+        return originalOpen(request, *args, **options);
+    const py::dict kwargs;
+    if (!request.attr("data").is_none())
+        kwargs["data"] = request.attr("data");
+    const py::object response = followScoped(
+        request.attr("get_method")(), request.attr("full_url"), py::dict(request.attr("header_items")()), kwargs,
+        [&](const py::object &m, const py::object &u, const py::dict &headers, const py::dict &rest) -> py::object {
+            const py::object hop = state->urllibRequest(u, "data"_a = rest.attr("get")("data"), "headers"_a = headers,
+                                                        "method"_a = m);
+            hop.attr("_kestro_one_hop") = true;
+            try {
+                return originalOpen(hop, *args, **options);
+            } catch (py::error_already_set &error) {
+                if (!error.matches(state->urllibHTTPError))
+                    throw;
+                const py::object answer = error.value();
+                if (!isRedirect(answer.attr("code").cast<long>()))
+                    throw;
+                return answer;
+            }
+        });
+    if (py::isinstance(response, state->urllibHTTPError)) {
+        // A redirect without a location: the error urllib would have raised.
+        PyErr_SetObject(state->urllibHTTPError.ptr(), response.ptr());
+        throw py::error_already_set();
+    }
+    return response;
+}
+
+// Sets a class attribute to a function that binds the instance as its first argument.
+void setMethod(const py::object &cls, const char *name, const py::object &function)
+{
+    const py::object bound = py::reinterpret_steal<py::object>(PyInstanceMethod_New(function.ptr()));
+    if (!bound)
+        throw py::error_already_set();
+    py::setattr(cls, name, bound);
+}
+
+// The engine's urllib handler: its openers send one hop per request marked by guardedOpen.
+void guardUrllib(const py::module_ &handlers)
+{
+    const py::object handler = handlers.attr("UrllibRH");
+    const py::object redirects = handlers.attr("RedirectHandler");
+    const py::object createInstance = handler.attr("_create_instance");
+    const py::object redirectRequest = redirects.attr("redirect_request");
+    setMethod(handler, "_create_instance",
+              py::cpp_function([createInstance](const py::object &self, const py::args &args, const py::kwargs &kwargs) {
+                  const py::object opener = createInstance(self, *args, **kwargs);
+                  const py::object open = opener.attr("open");
+                  opener.attr("open") = py::cpp_function(
+                      [open](const py::object &request, const py::args &rest, const py::kwargs &options) {
+                          return guardedOpen(open, request, rest, options);
+                      });
+                  return opener;
+              }));
+    setMethod(redirects, "redirect_request",
+              py::cpp_function([redirectRequest](const py::object &self, const py::object &request, const py::args &args) {
+                  if (py::bool_(py::getattr(request, "_kestro_one_hop", py::bool_(false))))
+                      return py::object(py::none());
+                  return redirectRequest(self, request, *args);
+              }));
 }
 
 py::module_::module_def definition;
@@ -192,8 +317,25 @@ void initialize(py::module_ &m)
     const py::module_ json = py::module_::import("json");
     const py::module_ os = py::module_::import("os");
     const py::module_ parse = py::module_::import("urllib.parse");
-    const py::object session = py::module_::import("curl_cffi.requests").attr("Session");
     const py::object postProcessor = py::module_::import("yt_dlp.postprocessor.common").attr("PostProcessor");
+    const py::object requestError = py::module_::import("yt_dlp.networking.exceptions").attr("RequestError");
+    const py::module_ urllibHandlers = py::module_::import("yt_dlp.networking._urllib");
+    const py::module_ urllibRequest = py::module_::import("urllib.request");
+    const py::object urllibHTTPError = py::module_::import("urllib.error").attr("HTTPError");
+    // Optional clients: curl_cffi (impersonation) and requests (when the engine can use it).
+    const auto optionalImport = [](const char *module, const char *name) -> py::object {
+        try {
+            return py::module_::import(module).attr(name);
+        } catch (py::error_already_set &error) {
+            if (!error.matches(PyExc_ImportError))
+                throw;
+            return py::none();
+        }
+    };
+    const py::object session = optionalImport("curl_cffi.requests", "Session");
+    const py::object requestsSession =
+        optionalImport("yt_dlp.networking._requests", "RequestsRH").is_none() ? py::object(py::none())
+                                                                               : optionalImport("requests", "Session");
 
     // Importing the engine's post-processors loads its plug-ins, this module among them, when
     // it is on the import path. If that nested load already finished, take over its result
@@ -201,7 +343,7 @@ void initialize(py::module_ &m)
     const py::object loaded = py::module_::import("sys").attr("modules").attr("get")(m.attr("__name__"));
     if (!loaded.is_none() && !loaded.is(m) && py::hasattr(loaded, "KestroSessionGuardPP")) {
         for (const char *name : {"scopes", "header_names", "extractor_headers", "original_request", "origin",
-                                 "scoped_request", "KestroSessionGuardPP"})
+                                 "scoped_request", "KestroSessionGuardPP", "SessionRequestRefused"})
             m.attr(name) = loaded.attr(name);
         return;
     }
@@ -220,8 +362,9 @@ void initialize(py::module_ &m)
         }
     }();
 
-    auto built = std::make_unique<State>(
-        State{parse.attr("urlsplit"), parse.attr("urljoin"), py::dict(), py::none(), py::none(), py::none()});
+    auto built = std::make_unique<State>(State{parse.attr("urlsplit"), parse.attr("urljoin"), py::dict(), py::none(),
+                                               py::none(), py::none(), py::none(), urllibRequest.attr("Request"),
+                                               urllibHTTPError});
     State *const previous = std::exchange(state, built.get()); // origin() needs urlsplit
     try {
         py::dict scopes;
@@ -243,7 +386,13 @@ void initialize(py::module_ &m)
         built->headerNames = py::frozenset(names);
         built->extractorHeaders =
             py::frozenset(py::make_tuple("referer", "origin", "user-agent", "accept", "accept-language"));
-        built->originalRequest = session.attr("request");
+        built->originalRequest = session.is_none() ? py::object(py::none()) : session.attr("request");
+        const py::dict refusalAttributes;
+        refusalAttributes["__doc__"] = "A request that the browser session does not allow.";
+        refusalAttributes["__module__"] = m.attr("__name__");
+        built->refusal = py::type::of(requestError)("SessionRequestRefused",
+                                                     py::make_tuple(requestError, py::handle(PyExc_ValueError)),
+                                                     refusalAttributes);
 
         // yt-dlp only accepts plug-in classes whose __module__ names the plug-in module.
         const py::dict attributes;
@@ -259,14 +408,23 @@ void initialize(py::module_ &m)
         m.def("origin", &origin, "url"_a);
         m.def("scoped_request", &scopedRequest, "self"_a, "method"_a, "url"_a);
         m.attr("KestroSessionGuardPP") = guard;
+        m.attr("SessionRequestRefused") = built->refusal;
 
-        // A builtin function is not a descriptor; wrap it so that it binds the session as self.
-        const py::object bound =
-            py::reinterpret_steal<py::object>(PyInstanceMethod_New(m.attr("scoped_request").ptr()));
-        if (!bound)
-            throw py::error_already_set();
-        // Last step, so that a failed import leaves the client untouched.
-        py::setattr(session, "request", bound);
+        // Last steps, so that a failed import leaves the clients untouched. A builtin
+        // function is not a descriptor; setMethod wraps it so that it binds the session.
+        if (!requestsSession.is_none()) {
+            const py::object original = requestsSession.attr("request");
+            setMethod(requestsSession, "request",
+                      py::cpp_function(
+                          [original](py::object self, py::object method, py::object url, const py::kwargs &kwargs) {
+                              return sessionRequest(original, std::move(self), std::move(method), std::move(url),
+                                                    kwargs);
+                          },
+                          "self"_a, "method"_a, "url"_a));
+        }
+        guardUrllib(urllibHandlers);
+        if (!session.is_none())
+            setMethod(session, "request", m.attr("scoped_request"));
     } catch (...) {
         state = previous;
         throw;

@@ -34,7 +34,8 @@ std::optional<QUrl> thumbnailFrom(const std::optional<QString> &text)
 {
     if (!text)
         return std::nullopt;
-    const QUrl url(*text, QUrl::StrictMode);
+    // The same tolerant parse that accepted the link itself.
+    const QUrl url(*text);
     return url.isValid() && !url.isEmpty() ? std::optional(url) : std::nullopt;
 }
 

@@ -53,7 +53,9 @@ TEST(CommandBuilder, BuildsTheFullListInOrder)
         u"-P"_s, u"home:/out/.kestro-partials/ID 100%/complete"_s,
         u"-o"_s, u"./%(title)s.%(ext)s"_s,
         u"--no-playlist"_s, u"--windows-filenames"_s, u"--continue"_s,
-        u"--retries"_s, u"10"_s, u"--fragment-retries"_s, u"10"_s, u"--concurrent-fragments"_s, u"8"_s,
+        u"--retries"_s, u"10"_s, u"--fragment-retries"_s, u"10"_s,
+        u"--retry-sleep"_s, u"http:exp=1:30"_s, u"--retry-sleep"_s, u"fragment:exp=1:30"_s,
+        u"--concurrent-fragments"_s, u"8"_s,
         u"-P"_s, u"temp:/out/.kestro-partials/ID 100%"_s,
         u"--no-simulate"_s, u"--no-quiet"_s, u"--progress"_s,
         u"--print-to-file"_s, u"after_move:%(filepath)j"_s, u"/out/.kestro-partials/ID 100%%/output.jsonl"_s,
@@ -63,7 +65,7 @@ TEST(CommandBuilder, BuildsTheFullListInOrder)
         u"--limit-rate"_s, u"1M"_s,
         u"--"_s, u"https://example.com/watch?v=1"_s,
     };
-    EXPECT_EQ(CommandBuilder(tools, plugins).downloadArguments(options), expected);
+    EXPECT_EQ(CommandBuilder(tools, plugins, true).downloadArguments(options), expected);
     EXPECT_EQ(expected[16].size(), 217);
 }
 
@@ -71,7 +73,7 @@ TEST(CommandBuilder, WithoutTemporaryFolderTheTemplateGoesAsItIs)
 {
     DownloadOptions options = baseOptions();
     options.filenameTemplate = u"/abs/%(title)s.%(ext)s"_s;
-    const QStringList arguments = CommandBuilder(tools, plugins).downloadArguments(options);
+    const QStringList arguments = CommandBuilder(tools, plugins, true).downloadArguments(options);
     EXPECT_EQ(arguments[arguments.indexOf(u"-o"_s) + 1], u"/abs/%(title)s.%(ext)s"_s);
     EXPECT_EQ(arguments[arguments.indexOf(u"-P"_s) + 1], u"home:/home/u/Downloads/Kestro"_s);
     EXPECT_FALSE(arguments.contains(u"--print-to-file"_s));
@@ -84,7 +86,7 @@ TEST(CommandBuilder, ClampsConcurrentFragments)
     for (const auto &[fragments, expected] : cases) {
         DownloadOptions options = baseOptions();
         options.concurrentFragments = fragments;
-        const QStringList arguments = CommandBuilder(tools, plugins).downloadArguments(options);
+        const QStringList arguments = CommandBuilder(tools, plugins, true).downloadArguments(options);
         EXPECT_EQ(arguments[arguments.indexOf(u"--concurrent-fragments"_s) + 1], QString::fromLatin1(expected))
             << fragments;
     }
@@ -108,7 +110,7 @@ TEST(CommandBuilder, FormatGroups)
         DownloadOptions options = baseOptions();
         options.audioOnly = c.audioOnly;
         options.forceMP4 = c.forceMP4;
-        const QStringList arguments = CommandBuilder(tools, plugins).downloadArguments(options);
+        const QStringList arguments = CommandBuilder(tools, plugins, true).downloadArguments(options);
         const qsizetype after = arguments.indexOf(u"--concurrent-fragments"_s) + 2;
         EXPECT_EQ(arguments.mid(after, arguments.size() - 2 - after), c.group) << c.audioOnly << c.forceMP4;
     }
@@ -121,27 +123,39 @@ TEST(CommandBuilder, NetworkGroup)
         const char *url;
         const char *cookiesBrowser;
         QStringList expected;
+        bool impersonates = false; // the pair follows `expected` when the engine can impersonate
     };
-    const QStringList impersonate{u"--impersonate"_s, u"chrome"_s};
     const Case cases[] = {
         {"https://example.com/", "none", {}},
         {"https://example.com/", "", {u"--cookies-from-browser"_s, u""_s}},
         {"https://example.com/", "chrome", {u"--cookies-from-browser"_s, u"chrome"_s}},
-        {"https://vimeo.com/123", "none", impersonate},
-        {"https://player.VIMEO.com/video/1", "none", impersonate},
-        {"https://www.tiktok.org/@a", "none", impersonate},
+        {"https://vimeo.com/123", "none", {}, true},
+        {"https://vimeo.com/123", "firefox", {u"--cookies-from-browser"_s, u"firefox"_s}, true},
+        {"https://player.VIMEO.com/video/1", "none", {}, true},
+        {"https://www.tiktok.org/@a", "none", {}, true},
+        // Links the queue accepts although a strict parse refuses them.
+        {"https://vimeo.com/a b", "none", {}, true},
+        {"https://vimeo.com/a|b", "none", {}, true},
+        {"https://vimeo.com/\"a\"", "none", {}, true},
+        {"https://www.tiktok.com/%zz", "none", {}, true},
         {"https://notvimeo.com/123", "none", {}},
         {"https://vimeo.com.evil.net/", "none", {}},
         {"not a url", "none", {}},
         {"", "none", {}},
     };
-    for (const Case &c : cases) {
-        EXPECT_EQ(CommandBuilder::networkArguments(QString::fromUtf8(c.url), QString::fromUtf8(c.cookiesBrowser),
-                                                   std::nullopt, std::nullopt),
-                  c.expected)
-            << c.url << " / " << c.cookiesBrowser;
+    for (const bool canImpersonate : {true, false}) {
+        const CommandBuilder builder(tools, plugins, canImpersonate);
+        for (const Case &c : cases) {
+            QStringList expected = c.expected;
+            if (c.impersonates && canImpersonate)
+                expected << u"--impersonate"_s << u"chrome"_s;
+            EXPECT_EQ(builder.networkArguments(QString::fromUtf8(c.url), QString::fromUtf8(c.cookiesBrowser),
+                                               std::nullopt, std::nullopt),
+                      expected)
+                << c.url << " / " << c.cookiesBrowser << " / can impersonate: " << canImpersonate;
+        }
     }
-    EXPECT_EQ(CommandBuilder::networkArguments(u"https://x.org/"_s, u"none"_s, u"R"_s, u""_s),
+    EXPECT_EQ(CommandBuilder(tools, plugins, true).networkArguments(u"https://x.org/"_s, u"none"_s, u"R"_s, u""_s),
               (QStringList{u"--referer"_s, u"R"_s, u"--user-agent"_s, u""_s}));
 }
 
@@ -150,17 +164,38 @@ TEST(CommandBuilder, SessionGroupReplacesBrowserCookies)
     DownloadOptions options = baseOptions();
     options.url = u"https://vimeo.com/1"_s;
     options.cookiesBrowser = u"chrome"_s;
-    const QStringList arguments =
-        CommandBuilder(tools, plugins).downloadArguments(options, u"/tmp/kestro-session-X/cookies.txt"_s);
-    EXPECT_FALSE(arguments.contains(u"--cookies-from-browser"_s));
-    EXPECT_EQ(countOf(arguments, u"--impersonate"_s), 2);
-    const qsizetype at = arguments.indexOf(u"--plugin-dirs"_s);
-    ASSERT_GE(at, 0);
-    EXPECT_EQ(arguments.mid(at, 8), (QStringList{u"--plugin-dirs"_s, plugins, u"--use-postprocessor"_s,
-                                                 u"KestroSessionGuard"_s, u"--cookies"_s,
-                                                 u"/tmp/kestro-session-X/cookies.txt"_s, u"--impersonate"_s,
-                                                 u"chrome"_s}));
-    EXPECT_TRUE(CommandBuilder(tools, plugins).sessionArguments(std::nullopt).isEmpty());
+    const QString cookies = u"/tmp/kestro-session-X/cookies.txt"_s;
+    const QStringList group{u"--plugin-dirs"_s, plugins, u"--use-postprocessor"_s, u"KestroSessionGuard"_s,
+                            u"--cookies"_s, cookies};
+    for (const bool canImpersonate : {true, false}) {
+        const QStringList arguments = CommandBuilder(tools, plugins, canImpersonate).downloadArguments(options, cookies);
+        EXPECT_FALSE(arguments.contains(u"--cookies-from-browser"_s));
+        EXPECT_EQ(countOf(arguments, u"--impersonate"_s), canImpersonate ? 2 : 0);
+        const qsizetype at = arguments.indexOf(u"--plugin-dirs"_s);
+        ASSERT_GE(at, 0);
+        const QStringList expected =
+            canImpersonate ? group + QStringList{u"--impersonate"_s, u"chrome"_s} : group;
+        EXPECT_EQ(arguments.mid(at, expected.size()), expected);
+        EXPECT_NE(arguments.value(at + expected.size()), u"--impersonate"_s);
+    }
+    EXPECT_TRUE(CommandBuilder(tools, plugins, true).sessionArguments(std::nullopt).isEmpty());
+}
+
+TEST(CommandBuilder, ReadsTheImpersonationTargetTable)
+{
+    const QString header = u"[info] Available impersonate targets\nClient    OS   Source\n-------------------\n"_s;
+    const std::pair<QString, bool> cases[] = {
+        // What the engine prints without curl_cffi.
+        {header + u"Tor       -    curl_cffi>=0.11 (unavailable)\nChrome    -    curl_cffi (unavailable)\n"_s, false},
+        {header + u"Chrome-131  Macos-14  curl_cffi\nEdge-101  Windows-10  curl_cffi\n"_s, true},
+        {header + u"Chrome    -    curl_cffi\n"_s, true},
+        {header + u"Safari-15.5  Macos-12  curl_cffi\nChrome    -    curl_cffi (unavailable)\n"_s, false},
+        {header + u"Chromium-1  -  other\n"_s, false},
+        {u"Chrome-131  Macos-14  curl_cffi\n"_s, false}, // no table
+        {QString(), false},
+    };
+    for (const auto &[table, expected] : cases)
+        EXPECT_EQ(CommandBuilder::listsChromeTarget(table), expected) << table.toStdString();
 }
 
 TEST(CommandBuilder, FilenameTemplateCheck)

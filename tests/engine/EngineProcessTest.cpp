@@ -209,8 +209,8 @@ TEST_F(EngineRunTest, DownloadsThroughTheEngineAfterTheCheck)
     ASSERT_TRUE(line.endsWith('\n'));
     EXPECT_EQ(QJsonDocument::fromJson("[" + line + "]").array().first().toString(), file.fileName());
 
-    // The version query and the download, nothing else.
-    EXPECT_EQ(EngineDouble::starts(startLog).size(), 2);
+    // The engine check's two queries and the download, nothing else.
+    EXPECT_EQ(EngineDouble::starts(startLog).size(), 3);
 }
 
 TEST_F(EngineRunTest, StandardErrorLinesAreMarked)
@@ -270,8 +270,8 @@ TEST_F(EngineRunTest, StartFailures)
     EXPECT_TRUE(canceled->canceled);
     EXPECT_FALSE(canceled->process);
 
-    // Only the version query ever started.
-    EXPECT_EQ(EngineDouble::starts(startLog).size(), 1);
+    // Only the engine check's two queries ever started.
+    EXPECT_EQ(EngineDouble::starts(startLog).size(), 2);
 }
 
 TEST_F(EngineRunTest, CollectingRunsReportOutputOrNothingWhenCancelled)

@@ -55,21 +55,29 @@ TEST(EngineSignature, ListsSixItemsPerFileAndStopsAtTheFirstBadOne)
 
 TEST(EngineSignature, RecordMatchesOnlyTheSameSignatureWithAVersion)
 {
+    using Record = EngineSignature::Record;
     const QStringList signature{u"7"_s, u"/a"_s};
-    EXPECT_FALSE(EngineSignature::storedVersion(signature));
-    EngineSignature::store(signature, u"2025.12.01"_s);
-    EXPECT_EQ(EngineSignature::storedVersion(signature), u"2025.12.01"_s);
-    EXPECT_FALSE(EngineSignature::storedVersion({u"7"_s}));
-    EXPECT_FALSE(EngineSignature::storedVersion({u"7"_s, u"/a"_s, u"x"_s}));
+    EXPECT_FALSE(EngineSignature::stored(signature));
+    EngineSignature::store(signature, Record{u"2025.12.01"_s, true});
+    ASSERT_TRUE(EngineSignature::stored(signature));
+    EXPECT_EQ(EngineSignature::stored(signature)->version, u"2025.12.01"_s);
+    EXPECT_TRUE(EngineSignature::stored(signature)->canImpersonate);
+    EXPECT_FALSE(EngineSignature::stored({u"7"_s}));
+    EXPECT_FALSE(EngineSignature::stored({u"7"_s, u"/a"_s, u"x"_s}));
 
     // A one-item signature must survive the store too.
-    EngineSignature::store({u"7"_s}, u"v"_s);
-    EXPECT_EQ(EngineSignature::storedVersion({u"7"_s}), u"v"_s);
+    EngineSignature::store({u"7"_s}, Record{u"v"_s, false});
+    ASSERT_TRUE(EngineSignature::stored({u"7"_s}));
+    EXPECT_FALSE(EngineSignature::stored({u"7"_s})->canImpersonate);
 
-    EngineSignature::store(signature, QString());
-    EXPECT_FALSE(EngineSignature::storedVersion(signature));
+    // A record written before the impersonation field existed leads to a new check.
+    Preferences().set(u"verifiedEngine"_s, QVariantMap{{u"signature"_s, signature}, {u"version"_s, u"v"_s}});
+    EXPECT_FALSE(EngineSignature::stored(signature));
+
+    EngineSignature::store(signature, Record{QString(), true});
+    EXPECT_FALSE(EngineSignature::stored(signature));
     Preferences().set(u"verifiedEngine"_s, u"text"_s);
-    EXPECT_FALSE(EngineSignature::storedVersion(signature));
+    EXPECT_FALSE(EngineSignature::stored(signature));
     EngineSignature::forget();
     EXPECT_FALSE(Preferences().contains(u"verifiedEngine"_s));
 }

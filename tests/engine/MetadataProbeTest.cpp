@@ -123,7 +123,8 @@ TEST_F(MetadataProbeTest, CancelledProbeEndsWithoutResultAndCleansUp)
     MetadataProbe::Query query{url};
     query.session = secretSession(url);
     std::unique_ptr<MetadataProbe> hanging(service->fetchMetadata(query));
-    ASSERT_TRUE(TestEnvironment::waitFor([&] { return EngineDouble::starts(startLog).size() == 2; }));
+    // The engine check's two queries, then the probe.
+    ASSERT_TRUE(TestEnvironment::waitFor([&] { return EngineDouble::starts(startLog).size() == 3; }));
     EXPECT_EQ(sessionFolders().size(), 1);
     hanging->cancel();
     ASSERT_TRUE(TestEnvironment::waitFor([&] { return hanging->isFinished(); }));

@@ -5,10 +5,13 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QTest>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <memory>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -26,6 +29,7 @@ protected:
         startLog = EngineDouble::enableStartLog();
         qunsetenv("FAKE_YTDLP_VERSION");
         qunsetenv("FAKE_YTDLP_VERSION_EXIT");
+        qunsetenv("FAKE_YTDLP_IMPERSONATE");
     }
 
     // Runs one check to its end and returns the number of engine starts it caused.
@@ -57,16 +61,19 @@ TEST_F(YtDlpServiceTest, FixedDirectoriesComeFromTheBundle)
     EXPECT_FALSE(service.availabilityError());
 }
 
+// A full check starts the engine twice: its version, then its impersonation targets.
 TEST_F(YtDlpServiceTest, RemembersACheckUntilAFileChanges)
 {
     YtDlpService service(bundle);
-    EXPECT_EQ(check(service), 1);
+    EXPECT_EQ(check(service), 2);
     ASSERT_TRUE(service.isAvailable());
     EXPECT_EQ(service.version(), u"2025.12.01"_s);
     EXPECT_EQ(service.ytdlpPath(), helpers + u"/yt-dlp"_s);
     EXPECT_EQ(service.ffmpegPath(), helpers + u"/ffmpeg"_s);
-    EXPECT_EQ(EngineDouble::arguments(EngineDouble::starts(startLog).last()),
-              (QStringList{u"--ignore-config"_s, u"--version"_s}));
+    const QList<QJsonObject> starts = EngineDouble::starts(startLog);
+    EXPECT_EQ(EngineDouble::arguments(starts[0]), (QStringList{u"--ignore-config"_s, u"--version"_s}));
+    EXPECT_EQ(EngineDouble::arguments(starts[1]),
+              (QStringList{u"--ignore-config"_s, u"--list-impersonate-targets"_s}));
 
     // A later launch with unchanged files trusts the record and starts nothing.
     YtDlpService relaunched(bundle);
@@ -74,14 +81,14 @@ TEST_F(YtDlpServiceTest, RemembersACheckUntilAFileChanges)
     EXPECT_TRUE(relaunched.isAvailable());
     EXPECT_EQ(relaunched.version(), u"2025.12.01"_s);
 
-    EXPECT_EQ(check(relaunched, {}, true), 1);
+    EXPECT_EQ(check(relaunched, {}, true), 2);
     EXPECT_TRUE(relaunched.isAvailable());
 
     // A new modification time invalidates the record.
     const QByteArray engine = QFile::encodeName(helpers + u"/yt-dlp"_s);
     struct utimbuf times { 1000000000, 1000000000 };
     ASSERT_EQ(::utime(engine.constData(), &times), 0);
-    EXPECT_EQ(check(relaunched), 1);
+    EXPECT_EQ(check(relaunched), 2);
     EXPECT_EQ(check(relaunched), 0);
 
     // So does a tool link that now points elsewhere.
@@ -90,7 +97,7 @@ TEST_F(YtDlpServiceTest, RemembersACheckUntilAFileChanges)
     ASSERT_TRUE(QFile::copy(deno, otherDeno));
     ASSERT_TRUE(QFile::remove(deno));
     ASSERT_TRUE(QFile::link(otherDeno, deno));
-    EXPECT_EQ(check(relaunched), 1);
+    EXPECT_EQ(check(relaunched), 2);
     EXPECT_TRUE(relaunched.isAvailable());
 
     // And a new build number.
@@ -100,6 +107,75 @@ TEST_F(YtDlpServiceTest, RemembersACheckUntilAFileChanges)
     check(updated);
     EXPECT_EQ(check(updated), 0);
     EXPECT_EQ(Preferences().dictionary(u"verifiedEngine"_s)->value(u"signature"_s).toStringList().first(), u"8"_s);
+}
+
+TEST_F(YtDlpServiceTest, RemembersWhetherTheEngineCanImpersonate)
+{
+    for (const bool can : {true, false}) {
+        SCOPED_TRACE(can);
+        SetUp();
+        qputenv("FAKE_YTDLP_IMPERSONATE", can ? "1" : "0");
+        YtDlpService service(bundle);
+        EXPECT_EQ(check(service), 2);
+        ASSERT_TRUE(service.isAvailable());
+        EXPECT_EQ(service.canImpersonate(), can);
+        const QStringList session = service.commandBuilder().sessionArguments(u"/s/cookies.txt"_s);
+        EXPECT_EQ(session.contains(u"--impersonate"_s), can);
+
+        // The answer is part of the record: a later launch knows it without a start.
+        qunsetenv("FAKE_YTDLP_IMPERSONATE");
+        YtDlpService relaunched(bundle);
+        EXPECT_EQ(check(relaunched), 0);
+        EXPECT_EQ(relaunched.canImpersonate(), can);
+    }
+
+    // A record from before the capability was remembered leads to one new check.
+    QVariantMap record = *Preferences().dictionary(u"verifiedEngine"_s);
+    record.remove(u"impersonate"_s);
+    Preferences().set(u"verifiedEngine"_s, record);
+    qputenv("FAKE_YTDLP_IMPERSONATE", "1");
+    YtDlpService upgraded(bundle);
+    EXPECT_EQ(check(upgraded), 2);
+    EXPECT_TRUE(upgraded.canImpersonate());
+    EXPECT_EQ(check(upgraded), 0);
+}
+
+// An engine that never answers must not hold the service (and every probe behind it) for good.
+TEST_F(YtDlpServiceTest, AHungEngineIsUnusableAndProbesBehindItCanBeCancelled)
+{
+    const QString pidFile = TestEnvironment::root() + u"/engine.pid"_s;
+    const QString hung = TestEnvironment::root() + u"/hung-yt-dlp"_s;
+    TestEnvironment::writeFile(hung, "#!/bin/sh\ntrap '' TERM\necho $$ > '" + QFile::encodeName(pidFile)
+                                         + "'\nwhile :; do sleep 1; done\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(hung).constData(), 0755), 0);
+
+    YtDlpService service(bundle);
+    service.setQueryTimeLimit(std::chrono::hours(1));
+    QSignalSpy checked(&service, &YtDlpService::checkFinished);
+    service.locateBinaries(hung, true);
+    std::unique_ptr<MetadataProbe> probe(service.fetchMetadata({u"http://127.0.0.1:1/x"_s}));
+    QSignalSpy probeFinished(probe.get(), &MetadataProbe::finished);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(pidFile); }, 20000));
+    probe->cancel();
+    ASSERT_TRUE(probeFinished.wait(20000));
+    EXPECT_TRUE(probe->isCanceled());
+    EXPECT_TRUE(service.isChecking());
+    EXPECT_EQ(checked.count(), 0);
+
+    // With a short limit the check ends with a clear reason and leaves no engine behind.
+    YtDlpService limited(bundle);
+    limited.setQueryTimeLimit(std::chrono::seconds(1));
+    QFile::remove(pidFile);
+    QSignalSpy limitedChecked(&limited, &YtDlpService::checkFinished);
+    limited.locateBinaries(hung, true);
+    ASSERT_TRUE(limitedChecked.wait(60000));
+    EXPECT_FALSE(limited.isAvailable());
+    EXPECT_EQ(limited.availabilityError(), startFailure + u"引擎在 1 秒内没有回答版本查询"_s);
+    QFile pidText(pidFile);
+    ASSERT_TRUE(pidText.open(QIODevice::ReadOnly));
+    const pid_t pid = QString::fromLatin1(pidText.readAll()).trimmed().toInt();
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(QTest::qWaitFor([pid] { return ::kill(pid, 0) != 0; }, 20000));
 }
 
 TEST_F(YtDlpServiceTest, UnusableEngines)

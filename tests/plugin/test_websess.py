@@ -25,10 +25,11 @@ SCOPED_B = [('x-token', 'tb'), ('referer', 'https://b.example/')]
 
 websess = None
 requests = None
+RequestError = None
 
 
 def setUpModule():
-    global websess, requests
+    global websess, requests, RequestError
     handle, path = tempfile.mkstemp(suffix='.json')
     with os.fdopen(handle, 'w', encoding='utf-8') as file:
         json.dump(SESSION, file)
@@ -40,6 +41,7 @@ def setUpModule():
     finally:
         os.unlink(path)
     requests = importlib.import_module('curl_cffi.requests')
+    RequestError = importlib.import_module('yt_dlp.networking.exceptions').RequestError
 
 
 def redirect(status, location):
@@ -228,8 +230,10 @@ class Request(unittest.TestCase):
         ]:
             with self.subTest(name):
                 self.setUp()
-                with self.assertRaisesRegex(ValueError, '^Invalid browser-session redirect$'):
+                with self.assertRaisesRegex(ValueError, '^Invalid browser-session redirect$') as caught:
                     self.run_case('GET', url, {}, list(script))
+                # The engine's own request error, so it never retries through another handler.
+                self.assertIsInstance(caught.exception, RequestError)
                 self.assertEqual(len(requests.Session.calls), requests_made)
                 self.assertTrue(all(r.closed for r in script))
 
@@ -285,8 +289,9 @@ class Request(unittest.TestCase):
 
         self.setUp()
         hop = [redirect(302, f'/hop{n}') for n in range(21)]
-        with self.assertRaisesRegex(ValueError, '^Too many browser-session redirects$'):
+        with self.assertRaisesRegex(ValueError, '^Too many browser-session redirects$') as caught:
             self.run_case('GET', A, {}, hop)
+        self.assertIsInstance(caught.exception, RequestError)
         self.assertEqual(len(requests.Session.calls), 20)
         self.assertTrue(all(r.closed for r in hop[:20]))
 

@@ -20,6 +20,7 @@ QByteArray reason(int status)
     switch (status) {
     case 200: return QByteArrayLiteral("OK");
     case 206: return QByteArrayLiteral("Partial Content");
+    case 302: return QByteArrayLiteral("Found");
     case 400: return QByteArrayLiteral("Bad Request");
     case 401: return QByteArrayLiteral("Unauthorized");
     case 403: return QByteArrayLiteral("Forbidden");
@@ -229,6 +230,11 @@ void TestHttpServer::addStatus(const QString &path, int status)
     route(path).status = status;
 }
 
+void TestHttpServer::addRedirect(const QString &path, const QByteArray &location)
+{
+    route(path).location = location;
+}
+
 void TestHttpServer::setThrottle(const QString &path, qint64 bytesPerSecond)
 {
     route(path).throttle = bytesPerSecond;
@@ -287,6 +293,10 @@ void TestHttpServer::handle(Connection *connection, const Request &request)
     if (found == m_routes.constEnd())
         return connection->sendSmall(404, "not found\n");
     const Route &r = *found;
+    if (!r.location.isEmpty()) {
+        connection->respond(302, {{"Location", r.location}}, 0);
+        return connection->sendBody(r, 0, -1);
+    }
     if (r.status != 200)
         return connection->sendSmall(r.status, reason(r.status) + '\n');
 

@@ -41,6 +41,8 @@ public:
     void addGenerated(const QString &path, qint64 size);
     // Answers every request for path with this status and a short text body.
     void addStatus(const QString &path, int status);
+    // Answers every request for path with "302 Found" and this Location.
+    void addRedirect(const QString &path, const QByteArray &location);
     // Sends at most this many body bytes per second (0: unlimited).
     void setThrottle(const QString &path, qint64 bytesPerSecond);
     // Closes the connection after this many body bytes although Content-Length promised more.
@@ -60,6 +62,7 @@ private:
     struct Route
     {
         int status = 200;
+        QByteArray location; // set: a redirect
         QByteArray content;
         qint64 generatedSize = -1;  // >= 0: generated body of that size
         QByteArray contentType = QByteArrayLiteral("application/octet-stream");
