@@ -41,8 +41,8 @@ Q_SIGNALS:
 private:
     void finish(Outcome outcome);
 
+    QTimer m_timer; // before the process: a process that ends in its destructor still stops it
     EngineProcess m_process;
-    QTimer m_timer;
     std::chrono::milliseconds m_timeLimit{0};
     bool m_timedOut = false;
     Outcome m_outcome = Outcome::canceled;

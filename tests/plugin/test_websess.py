@@ -69,8 +69,11 @@ class Import(unittest.TestCase):
         self.assertEqual(websess.original_request.__qualname__, 'Session.request')
 
     def test_post_processor_class_is_found_by_the_engine(self):
+        import yt_dlp.plugins
         from yt_dlp.postprocessor import get_postprocessor
         from yt_dlp.postprocessor.common import PostProcessor
+        # The engine loads its plug-ins from the import path when it starts.
+        yt_dlp.plugins.load_all_plugins()
         guard = websess.KestroSessionGuardPP
         self.assertTrue(issubclass(guard, PostProcessor))
         self.assertEqual(guard.__module__, 'yt_dlp_plugins.postprocessor.websess')
