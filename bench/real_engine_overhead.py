@@ -52,6 +52,19 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
             pass
 
 
+def make_media(path):
+    """A 1 GiB file that the engine's post-processing accepts: a short real video followed by
+    a sparse "free" box (players and ffmpeg skip it)."""
+    subprocess.run(["ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "testsrc=duration=1:size=160x120:rate=10", "-c:v", "libx264", "-preset", "ultrafast",
+                    "-pix_fmt", "yuv420p", "-movflags", "+faststart", path], check=True)
+    with open(path, "r+b") as f:
+        f.seek(0, os.SEEK_END)
+        padding = SIZE - f.tell()
+        f.write(padding.to_bytes(4, "big") + b"free")
+        f.truncate(SIZE)
+
+
 def make_bundle(scratch, log):
     bundle = os.path.join(scratch, "bundle", "Contents")
     shutil.copytree(CONTENTS, bundle, symlinks=True)
@@ -93,8 +106,7 @@ def main():
     try:
         www = os.path.join(scratch, "www")
         os.makedirs(www)
-        with open(os.path.join(www, "big.mp4"), "wb") as f:
-            f.truncate(SIZE)
+        make_media(os.path.join(www, "big.mp4"))
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(QuietHandler, directory=www))
         threading.Thread(target=server.serve_forever, daemon=True).start()
         url = "http://127.0.0.1:%d/big.mp4" % server.server_address[1]
