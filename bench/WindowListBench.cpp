@@ -5,6 +5,7 @@
 
 #include "app/DownloadCardDelegate.h"
 #include "app/DownloadFilterModel.h"
+#include "app/DownloadListModel.h"
 #include "app/DownloadListView.h"
 #include "app/MainWindow.h"
 #include "app/ThumbnailCache.h"

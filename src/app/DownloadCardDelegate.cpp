@@ -90,7 +90,8 @@ DownloadCardDelegate::Layout DownloadCardDelegate::layout(const DownloadItem &it
 
     const QFontMetrics statusMetrics(statusFont(font));
     int x = result.statusIcon.right() + 7;
-    const int textWidth = statusMetrics.horizontalAdvance(item.statusLine());
+    // A little slack: the painter's metrics may round differently from these.
+    const int textWidth = statusMetrics.horizontalAdvance(item.statusLine()) + 8;
     const QList<DownloadCard::Button> trailing = DownloadCard::statusButtons(item);
     int trailingWidth = 0;
     for (const DownloadCard::Button &button : trailing)

@@ -81,8 +81,10 @@ QPixmap SymbolIcon::pixmap(const QString &symbol, int size, const QColor &color,
 
     QByteArray source = svgSource(symbol);
     // The drawings use pure black for ink and pure white for cut-outs; SVG Tiny has no masks.
-    source.replace("#000", color.name(QColor::HexRgb).toLatin1());
-    source.replace("#fff", inner.name(QColor::HexRgb).toLatin1());
+    // Through markers: a colour such as #ffffff must not be caught by the second replacement.
+    source.replace("#000", "@ink@").replace("#fff", "@cut@");
+    source.replace("@ink@", color.name(QColor::HexRgb).toLatin1());
+    source.replace("@cut@", inner.name(QColor::HexRgb).toLatin1());
     const int pixels = qMax(1, qRound(size * devicePixelRatio));
     QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
