@@ -129,9 +129,11 @@ void AgentBridge::answer(const QString &requestPath, const QString &responsePath
 {
     QJsonObject reply;
     try {
-        const QJsonValue result = handle(decodeRequest(requestPath), manager);
+        const Answer answer = respond(decodeRequest(requestPath), manager);
         reply.insert(u"ok"_s, true);
-        reply.insert(u"result"_s, result);
+        reply.insert(u"result"_s, answer.result);
+        if (answer.omitted > 0)
+            reply.insert(u"omitted"_s, qint64(answer.omitted));
     } catch (const Error &error) {
         reply.insert(u"ok"_s, false);
         reply.insert(u"error"_s, error.description());
@@ -145,6 +147,11 @@ void AgentBridge::answer(const QString &requestPath, const QString &responsePath
 }
 
 QJsonValue AgentBridge::handle(const QJsonObject &request, DownloadManager &manager)
+{
+    return respond(request, manager).result;
+}
+
+AgentBridge::Answer AgentBridge::respond(const QJsonObject &request, DownloadManager &manager)
 {
     const QJsonValue action = request.value(u"action"_s);
     if (!action.isString())
@@ -162,15 +169,28 @@ QJsonValue AgentBridge::handle(const QJsonObject &request, DownloadManager &mana
         manager.add({link->toString(QUrl::FullyEncoded)});
         for (const DownloadItem *item : manager.items()) {
             if (!known.contains(item->id()))
-                return snapshot(*item);
+                return {snapshot(*item)};
         }
         throw AgentError(AgentError::Code::notQueued);
     }
     if (name == u"list"_s) {
+        // Room for {"ok":true,"omitted":N,"result":[…]} around the snapshots.
+        constexpr qsizetype envelopeBytes = 64;
+        const QList<DownloadItem *> &items = manager.items();
+        const qsizetype count = std::min<qsizetype>(listLimit, items.size());
+        qsizetype room = AgentWire::responseReadLimit - envelopeBytes;
         QJsonArray list;
-        for (const DownloadItem *item : manager.items().first(std::min<qsizetype>(listLimit, manager.items().size())))
-            list.append(snapshot(*item));
-        return list;
+        for (qsizetype i = 0; i < count; ++i) {
+            const QJsonObject item = snapshot(*items[i]);
+            // Long links make 50 snapshots larger than the server reads; an answer it refuses
+            // would hide even the newest items.
+            const qsizetype bytes = QJsonDocument(item).toJson(QJsonDocument::Compact).size() + (i > 0 ? 1 : 0);
+            if (bytes > room)
+                return {list, count - i};
+            room -= bytes;
+            list.append(item);
+        }
+        return {list, 0};
     }
     if (name == u"get"_s) {
         const QJsonValue text = request.value(u"id"_s);
@@ -178,7 +198,7 @@ QJsonValue AgentBridge::handle(const QJsonObject &request, DownloadManager &mana
         if (!id.isNull()) {
             for (const DownloadItem *item : manager.items()) {
                 if (item->id() == id)
-                    return snapshot(*item);
+                    return {snapshot(*item)};
             }
         }
         throw AgentError(AgentError::Code::notFound);

@@ -43,8 +43,19 @@ public:
     static void processRequests(DownloadManager &manager, const QString &directory);
     static void processRequests();
 
+    // The result of one request, and how many queue items a list left out so that the answer
+    // stays within the server's read limit (AgentWire::responseReadLimit).
+    struct Answer
+    {
+        QJsonValue result;
+        qsizetype omitted = 0;
+    };
+
     // The result of one decoded request (an object or an array), or throws AgentError.
     static QJsonValue handle(const QJsonObject &request, DownloadManager &manager);
+    // The same with the count of left-out items. A list holds the first items of the queue
+    // (the newest) up to 50, stopping before the first one that would overflow the answer.
+    static Answer respond(const QJsonObject &request, DownloadManager &manager);
     static QJsonObject snapshot(const DownloadItem &item);
 
 private:

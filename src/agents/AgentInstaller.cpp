@@ -1,5 +1,6 @@
 #include "AgentInstaller.h"
 
+#include "agents/TomlScan.h"
 #include "platform/FileDescriptor.h"
 #include "shared/BrowserBridge.h"
 #include "shared/BrowserSession.h"
@@ -10,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUuid>
 
@@ -175,34 +175,60 @@ void installSkills(const QString &home, const QString &skill, QStringList &lines
     }
 }
 
+// Whether a table header belongs to our server: its table or one below it, however the keys
+// are quoted or spaced.
+bool isServerTable(const TomlScan::Header &header)
+{
+    return header.path.size() >= 2 && header.path[0] == u"mcp_servers"_s
+           && header.path[1] == QStringView(AgentInstaller::serverName);
+}
+
 QString installCodex(const QString &home, const QString &executable)
 {
-    static const QRegularExpression serverTable(
-        uR"((?m)^[ \t]*\[[ \t]*mcp_servers\.kestro(?:\.[A-Za-z0-9_-]+)*[ \t]*\][ \t]*(?:\r?\n|$))"_s);
-    static const QRegularExpression anyTable(uR"((?m)^[ \t]*\[)"_s);
-
+    using AgentInstaller::InstallError;
     const QString path = home + u"/.codex/config.toml"_s;
     try {
         QString text;
         if (isPresent(path))
             text = decodeUtf8(readConfig(path), path);
 
-        // The server's table and its sub-tables go; every other table stays where it was.
+        // Trailing line breaks go, except a final CRLF which is kept whole. Done first too, so
+        // that stray carriage returns at the end, which the edit drops anyway, are no fault.
+        const auto trimBreaks = [](QString &content) {
+            while (!content.endsWith(u"\r\n"_s) && (content.endsWith(u'\n') || content.endsWith(u'\r')))
+                content.chop(1);
+        };
+        trimBreaks(text);
+
+        // A file that does not parse is the user's to mend; any edit could make it worse.
+        const std::optional<QList<TomlScan::Header>> headers = TomlScan::headers(text);
+        if (!headers)
+            throw InstallError(InstallError::Code::invalidConfig);
+        // With an array of server tables, ours would land inside its last element.
+        for (const TomlScan::Header &header : *headers)
+            if (header.arrayOfTables && header.path == QStringList{u"mcp_servers"_s})
+                throw InstallError(InstallError::Code::invalidConfig);
+
+        // The server's table and its sub-tables go, each up to the next table header (one
+        // inside a multi-line string is none); every other table stays where it was.
         bool removed = false;
-        for (QRegularExpressionMatch match = serverTable.match(text); match.hasMatch();
-             match = serverTable.match(text)) {
-            const QRegularExpressionMatch next = anyTable.match(text, match.capturedEnd());
-            const qsizetype end = next.hasMatch() ? next.capturedStart() : text.size();
-            text.remove(match.capturedStart(), end - match.capturedStart());
+        for (qsizetype i = headers->size() - 1; i >= 0; --i) {
+            if (!isServerTable(headers->at(i)))
+                continue;
+            const qsizetype start = headers->at(i).lineStart;
+            const qsizetype end = i + 1 < headers->size() ? headers->at(i + 1).lineStart : text.size();
+            text.remove(start, end - start);
             removed = true;
         }
 
-        // Trailing line breaks go, except a final CRLF which is kept whole.
-        while (!text.endsWith(u"\r\n"_s) && (text.endsWith(u'\n') || text.endsWith(u'\r')))
-            text.chop(1);
+        trimBreaks(text);
         const QString separator = text.isEmpty() ? QString() : u"\n\n"_s;
         text += separator + u"[mcp_servers.kestro]\ncommand = "_s + jsonString(executable) + u'\n';
 
+        // The server may still be defined another way (dotted keys, an inline table): a file
+        // that defines it twice is lost to Codex, so it is left for the user to edit.
+        if (!TomlScan::headers(text))
+            throw InstallError(InstallError::Code::invalidConfig);
         AgentInstaller::writePrivate(text.toUtf8(), path);
         return removed ? u"Codex: refreshed"_s : u"Codex: connected"_s;
     } catch (const std::exception &error) {
@@ -335,10 +361,25 @@ void writePrivate(const QByteArray &data, const QString &path)
     const QByteArray encodedTemporary = encoded(temporary);
     try {
         BrowserBridge::writePrivate(data, temporary);
+        // The bytes reach the disk before the name moves, so a crash cannot leave an empty file
+        // in place of the old one.
+        int fd;
+        do {
+            fd = ::open(encodedTemporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0)
+            throw FileError::fromErrno(temporary);
+        const FileDescriptor written(fd);
+        if (::fsync(written.get()) != 0)
+            throw FileError::fromErrno(temporary);
     } catch (const BrowserSession::SessionError &) {
         // The exclusive create failed, so there is nothing of ours to remove; its own text
         // speaks of browser sessions.
         throw InstallError(InstallError::Code::cannotWrite);
+    } catch (const FileError &error) {
+        // The user knows the configuration file, not our temporary name beside it.
+        ::unlink(encodedTemporary.constData());
+        throw FileError(error.errorNumber(), path);
     } catch (...) {
         ::unlink(encodedTemporary.constData());
         throw;

@@ -13,6 +13,7 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <unistd.h>
@@ -126,6 +127,8 @@ bool BrowserHost::openWithApplication(const QString &bundlePath, const QString &
 
 int BrowserHost::main(int argc, char **argv)
 {
+    // A browser that closed the pipe already gets no reply, and the host still ends with 0.
+    std::signal(SIGPIPE, SIG_IGN);
     const QString program = argc > 0 ? QFile::decodeName(argv[0]) : QString();
     const QByteArray reply = respond(&BrowserHost::read, BrowserBridge::inbox(), [&](const QString &url) {
         return openWithApplication(Bundle::ofHelper(program), url);

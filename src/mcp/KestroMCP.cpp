@@ -6,6 +6,8 @@
 #include "shared/AgentWire.h"
 #include "shared/BrowserBridge.h"
 #include "shared/BrowserDownloadLink.h"
+#include "shared/BrowserSession.h"
+#include "shared/L10n.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -13,8 +15,11 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -64,7 +69,25 @@ void sleepMs(int ms)
     }
 }
 
-// Both files of one exchange go on every way out, whether the call worked or not.
+// The files of the call in flight, where a signal handler may read them: plain buffers,
+// published by the flag only once they are complete.
+char inFlightRequest[PATH_MAX];
+char inFlightResponse[PATH_MAX];
+volatile sig_atomic_t inFlight = 0;
+
+void removeInFlightAndStop(int signalNumber)
+{
+    if (inFlight) {
+        ::unlink(inFlightRequest);
+        ::unlink(inFlightResponse);
+    }
+    // The signal stays blocked until the handler returns; then its default action ends us.
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
+}
+
+// Both files of one exchange go on every way out, whether the call worked or not, and also
+// when a signal ends the server during the call.
 class ExchangeFiles
 {
 public:
@@ -72,11 +95,20 @@ public:
         : m_request(QFile::encodeName(request))
         , m_response(QFile::encodeName(response))
     {
+        // A longer path cannot be created anyway.
+        if (m_request.size() >= PATH_MAX || m_response.size() >= PATH_MAX)
+            return;
+        std::memcpy(inFlightRequest, m_request.constData(), size_t(m_request.size()) + 1);
+        std::memcpy(inFlightResponse, m_response.constData(), size_t(m_response.size()) + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        inFlight = 1;
     }
     ~ExchangeFiles()
     {
         ::unlink(m_request.constData());
         ::unlink(m_response.constData());
+        inFlight = 0;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
     }
     ExchangeFiles(const ExchangeFiles &) = delete;
     ExchangeFiles &operator=(const ExchangeFiles &) = delete;
@@ -116,14 +148,25 @@ public:
     DirectoryWatch(const DirectoryWatch &) = delete;
     DirectoryWatch &operator=(const DirectoryWatch &) = delete;
 
-    void wait(int ms)
+    // Waits up to `ms`; throws KestroMCP::InputEnded when `input` (if any) hangs up.
+    void wait(int ms, int input)
     {
-        if (m_fd < 0) {
+        struct pollfd watched[2];
+        nfds_t count = 0;
+        if (m_fd >= 0)
+            watched[count++] = {m_fd, POLLIN, 0};
+        // Only the hang-up is asked for: unread requests waiting in the pipe must not wake us.
+        if (input >= 0)
+            watched[count++] = {input, POLLRDHUP, 0};
+        if (count == 0) {
             sleepMs(ms);
             return;
         }
-        struct pollfd watched{m_fd, POLLIN, 0};
-        if (::poll(&watched, 1, ms) <= 0)
+        if (::poll(watched, count, ms) <= 0)
+            return;
+        if (input >= 0 && (watched[count - 1].revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)))
+            throw KestroMCP::InputEnded();
+        if (m_fd < 0 || !(watched[0].revents & POLLIN))
             return;
         // The events only say "look again"; which file it was does not matter.
         alignas(struct inotify_event) char events[4096];
@@ -135,7 +178,7 @@ private:
     int m_fd = -1;
 };
 
-QJsonValue decodeResponse(const QByteArray &data)
+KestroMCP::AppAnswer decodeResponse(const QByteArray &data)
 {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
@@ -146,9 +189,14 @@ QJsonValue decodeResponse(const QByteArray &data)
     const QJsonObject response = document.object();
     const QJsonValue ok = response.value(u"ok"_s);
     if (ok.isBool() && ok.toBool()) {
+        const QJsonValue omitted = response.value(u"omitted"_s);
+        const double count = omitted.toDouble();
+        const qint64 leftOut = omitted.isDouble() && count >= 1 && count <= 1e9 && count == double(qint64(count))
+                                   ? qint64(count)
+                                   : 0;
         if (!response.contains(u"result"_s))
-            return QJsonObject();
-        return response.value(u"result"_s);
+            return {QJsonObject(), leftOut};
+        return {response.value(u"result"_s), leftOut};
     }
     const QJsonValue message = response.value(u"error"_s);
     throw KestroMCP::ToolError::appError(message.isString() ? message.toString()
@@ -199,6 +247,10 @@ QString KestroMCP::ToolError::description() const
         return u"Brisvane Download returned an invalid response."_s;
     case Kind::appUnavailable:
         return u"Brisvane Download did not respond within 20 seconds. Open Brisvane Download and try again."_s;
+    case Kind::requestNotDelivered:
+        return L10n::tr(u"无法把请求交给 Brisvane Download，请重试。"_s);
+    case Kind::responseUnreadable:
+        return L10n::tr(u"无法读取 Brisvane Download 的回复（过大、无法读取或已过期），请重试。"_s);
     }
     return QString();
 }
@@ -346,10 +398,21 @@ QJsonObject KestroMCP::callTool(const QJsonObject &params, const AppCaller &call
         } else {
             throw ToolError::unknownTool();
         }
-        const std::optional<QString> text = jsonText(callApp(request));
+        const AppAnswer answer = callApp(request);
+        const std::optional<QString> text = jsonText(answer.result);
         if (!text)
             throw ToolError::invalidResponse();
-        return textContent(*text);
+        QJsonObject result = textContent(*text);
+        if (answer.omitted > 0 && name == u"list_downloads"_s) {
+            QJsonArray content = result.value(u"content"_s).toArray();
+            const QString note = QString::number(answer.omitted)
+                                 + u" older queue items were left out to keep this answer within the size limit."_s;
+            content.append(QJsonObject{{u"type"_s, u"text"_s}, {u"text"_s, note}});
+            result.insert(u"content"_s, content);
+        }
+        return result;
+    } catch (const InputEnded &) {
+        throw;
     } catch (const Error &error) {
         return toolFailure(error.description());
     } catch (...) {
@@ -360,6 +423,11 @@ QJsonObject KestroMCP::callTool(const QJsonObject &params, const AppCaller &call
 
 QJsonValue KestroMCP::callApp(const QJsonObject &request, std::chrono::milliseconds deadline)
 {
+    return exchange(request, deadline).result;
+}
+
+KestroMCP::AppAnswer KestroMCP::exchange(const QJsonObject &request, std::chrono::milliseconds deadline)
+{
     const QString directory = AgentWire::directory();
     BrowserBridge::privateDirectory(directory);
 
@@ -368,7 +436,11 @@ QJsonValue KestroMCP::callApp(const QJsonObject &request, std::chrono::milliseco
     // Watching starts before the request exists, so a quick response cannot slip past.
     DirectoryWatch watch(directory);
     const ExchangeFiles files(AgentWire::request(id, directory), AgentWire::response(id, directory));
-    AgentWire::writeComplete(body, AgentWire::request(id, directory));
+    try {
+        AgentWire::writeComplete(body, AgentWire::request(id, directory));
+    } catch (const BrowserSession::SessionError &) {
+        throw ToolError::requestNotDelivered();
+    }
 
     if (!qEnvironmentVariableIsSet("KESTRO_AGENT_BRIDGE_DIR")) {
         const Launcher::Result launched = Launcher::open(bundle, {u"--background"_s}, launchTimeoutMs);
@@ -380,13 +452,21 @@ QJsonValue KestroMCP::callApp(const QJsonObject &request, std::chrono::milliseco
 
     const auto end = std::chrono::steady_clock::now() + deadline;
     for (;;) {
-        if (exists(files.response()))
-            return decodeResponse(BrowserBridge::readPrivate(AgentWire::response(id, directory),
-                                                             AgentWire::responseReadLimit));
+        if (exists(files.response())) {
+            QByteArray data;
+            try {
+                data = BrowserBridge::readPrivate(AgentWire::response(id, directory), AgentWire::responseReadLimit);
+            } catch (const BrowserSession::SessionError &) {
+                // Too large, not ours, not a plain file or stale: a fault of the exchange, not
+                // of any browser session.
+                throw ToolError::responseUnreadable();
+            }
+            return decodeResponse(data);
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             throw ToolError::appUnavailable();
-        watch.wait(int(std::min<qint64>(left.count(), pollIntervalMs)));
+        watch.wait(int(std::min<qint64>(left.count(), pollIntervalMs)), watchedInput);
     }
 }
 
@@ -412,6 +492,19 @@ qsizetype readStandardInput(char *buffer, qsizetype size)
 
 } // namespace
 
+void KestroMCP::removeExchangeOnSignals()
+{
+    struct sigaction action{};
+    action.sa_handler = removeInFlightAndStop;
+    sigemptyset(&action.sa_mask);
+    // All three wait while one is handled, so the files are removed once and whole.
+    for (const int blocked : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&action.sa_mask, blocked);
+    action.sa_flags = SA_RESTART;
+    for (const int stopping : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(stopping, &action, nullptr);
+}
+
 int KestroMCP::main(int argc, char **argv)
 {
     // Standard error belongs to the agent's host, and standard output to the protocol alone.
@@ -420,17 +513,25 @@ int KestroMCP::main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     bundle = Bundle::ofHelper(argc > 0 ? QFile::decodeName(argv[0]) : QString());
 
-    const AppCaller caller = [](const QJsonObject &request) { return callApp(request); };
+    // A client that stops us mid-call must not leave a request that is answered later.
+    removeExchangeOnSignals();
+    watchedInput = STDIN_FILENO;
+
+    const AppCaller caller = [](const QJsonObject &request) { return exchange(request); };
     LineReader lines(readStandardInput);
-    while (const std::optional<LineReader::Line> line = lines.next()) {
-        if (line->oversized) {
-            if (!send(QJsonValue::Null, {}, ProtocolError::parse()))
+    try {
+        while (const std::optional<LineReader::Line> line = lines.next()) {
+            if (line->oversized) {
+                if (!send(QJsonValue::Null, {}, ProtocolError::parse()))
+                    break;
+                continue;
+            }
+            const std::optional<QByteArray> answer = respond(line->bytes, caller);
+            if (answer && !FileDescriptor::writeAll(STDOUT_FILENO, *answer))
                 break;
-            continue;
         }
-        const std::optional<QByteArray> answer = respond(line->bytes, caller);
-        if (answer && !FileDescriptor::writeAll(STDOUT_FILENO, *answer))
-            break;
+    } catch (const InputEnded &) {
+        // The call was given up and its files are gone; nobody is left to answer.
     }
     return 0;
 }

@@ -31,7 +31,16 @@ public:
     class ToolError : public Error
     {
     public:
-        enum class Kind { appError, invalidURL, invalidID, unknownTool, invalidResponse, appUnavailable };
+        enum class Kind {
+            appError,
+            invalidURL,
+            invalidID,
+            unknownTool,
+            invalidResponse,
+            appUnavailable,
+            requestNotDelivered,
+            responseUnreadable,
+        };
 
         static ToolError appError(const QString &message) { return ToolError(Kind::appError, message); }
         static ToolError invalidURL() { return ToolError(Kind::invalidURL); }
@@ -39,6 +48,10 @@ public:
         static ToolError unknownTool() { return ToolError(Kind::unknownTool); }
         static ToolError invalidResponse() { return ToolError(Kind::invalidResponse); }
         static ToolError appUnavailable() { return ToolError(Kind::appUnavailable); }
+        // The exchange itself failed: the request file could not be made, or the answer was
+        // too large, unreadable or stale. Translated, like the refusals it stands for.
+        static ToolError requestNotDelivered() { return ToolError(Kind::requestNotDelivered); }
+        static ToolError responseUnreadable() { return ToolError(Kind::responseUnreadable); }
 
         Kind kind() const { return m_kind; }
         QString description() const override;
@@ -60,8 +73,23 @@ public:
         static ProtocolError methodNotFound() { return {-32601, QStringLiteral("Method not found")}; }
     };
 
-    // Hands one request to the application and returns its result; throws Error.
-    using AppCaller = std::function<QJsonValue(const QJsonObject &request)>;
+    // The application's result, and how many list entries it left out to stay within the
+    // response limit.
+    struct AppAnswer
+    {
+        AppAnswer(QJsonValue value = QJsonValue(), qint64 leftOut = 0) : result(std::move(value)), omitted(leftOut) {}
+        QJsonValue result;
+        qint64 omitted;
+    };
+
+    // The end of standard input while a call waits: the client has gone, so the call is
+    // given up and the server ends.
+    struct InputEnded
+    {
+    };
+
+    // Hands one request to the application and returns its answer; throws Error.
+    using AppCaller = std::function<AppAnswer(const QJsonObject &request)>;
 
     // download_url, list_downloads, get_download, in this order.
     static const QJsonArray tools;
@@ -87,6 +115,14 @@ public:
     // Error (ToolError, DecodingError, FileError, BrowserSession::SessionError). Neither file
     // is left behind.
     static QJsonValue callApp(const QJsonObject &request, std::chrono::milliseconds deadline = appDeadline);
+    // The same with the count of left-out entries. Throws InputEnded when `watchedInput`
+    // hangs up during the wait.
+    static AppAnswer exchange(const QJsonObject &request, std::chrono::milliseconds deadline = appDeadline);
+    // The descriptor whose hang-up gives a waiting call up; none (-1) unless main() sets it.
+    static inline int watchedInput = -1;
+    // SIGTERM, SIGINT and SIGHUP remove the files of the call in flight, then end the
+    // process as the signal would. The handler does nothing but unlink(2) and raise(3).
+    static void removeExchangeOnSignals();
 
     // Splits a byte stream into lines without ever holding more than one line of at most
     // maxLineBytes (plus a "\r"). An over-long line is skipped up to its "\n" and comes out

@@ -26,6 +26,9 @@ Bundle::Bundle(const QString &path)
 
 Bundle Bundle::main()
 {
+    // The helpers run without an application object; the kernel still knows the program.
+    if (!QCoreApplication::instance())
+        return containing(QFileInfo(u"/proc/self/exe"_s).canonicalFilePath());
     return containing(QCoreApplication::applicationFilePath());
 }
 

@@ -2,6 +2,7 @@
 #include "agents/AgentBridgeLoop.h"
 #include "queue/DownloadItem.h"
 #include "shared/AgentWire.h"
+#include "shared/BrowserBridge.h"
 #include "shared/BrowserSession.h"
 #include "../queue/QueueFixture.h"
 
@@ -180,6 +181,36 @@ TEST_F(AgentBridgeTest, ListGivesTheFirstFiftyInQueueOrder)
     ASSERT_EQ(list.size(), 50);
     for (int i = 0; i < 50; ++i)
         EXPECT_EQ(list[i].toObject().value(u"id"_s).toString(), upperID(manager->items()[i]->id()));
+}
+
+TEST_F(AgentBridgeTest, ListStaysWithinWhatTheServerReads)
+{
+    // Fifty links near the length limit: their snapshots together are far above 1 MB.
+    QStringList links;
+    for (int i = 0; i < 50; ++i)
+        links.append(server.url(u"/hang/"_s + QString::number(i) + u'/' + QString(16000, u'a')));
+    manager->add(links);
+    ASSERT_EQ(manager->items().size(), 50);
+
+    const QUuid id = QUuid::createUuid();
+    TestEnvironment::writeFile(AgentWire::request(id, exchange), R"({"action":"list"})");
+    AgentBridge::processRequests(*manager, exchange);
+    const QString response = AgentWire::response(id, exchange);
+    const QByteArray content = BrowserBridge::readPrivate(response, AgentWire::responseReadLimit);
+    const QJsonObject reply = QJsonDocument::fromJson(content).object();
+    EXPECT_EQ(reply.value(u"ok"_s), true);
+
+    // The newest items that fit, in queue order, and the count of the others.
+    const QJsonArray list = reply.value(u"result"_s).toArray();
+    ASSERT_GT(list.size(), 0);
+    ASSERT_LT(list.size(), 50);
+    EXPECT_EQ(reply.value(u"omitted"_s).toInteger(), 50 - list.size());
+    for (qsizetype i = 0; i < list.size(); ++i)
+        EXPECT_EQ(list[i].toObject().value(u"id"_s).toString(), upperID(manager->items()[i]->id()));
+    // One more would not have fitted.
+    const QByteArray next = QJsonDocument(AgentBridge::snapshot(*manager->items()[list.size()])).toJson(QJsonDocument::Compact);
+    EXPECT_GT(content.size() + next.size(), AgentWire::responseReadLimit - 64);
+
 }
 
 TEST_F(AgentBridgeTest, EveryRequestFileWithAUuidNameIsAnsweredOnceAndDeleted)

@@ -1,4 +1,5 @@
 // Connecting agent clients and linking the skill: what is written, what is left alone.
+#include "FileSizeLimit.h"
 #include "TestEnvironment.h"
 #include "agents/AgentInstaller.h"
 #include "platform/Paths.h"
@@ -8,12 +9,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QUuid>
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +66,24 @@ QStringList entries(const QString &directory)
 QString fileError(int number, const QString &path)
 {
     return FileError(number, path).description();
+}
+
+// The file as Python's tomllib reads it (as JSON), or nothing when it does not parse.
+std::optional<QJsonObject> tomllibRead(const QString &path)
+{
+    QProcess python;
+    python.start(u"/usr/bin/python3"_s, {u"-c"_s,
+                                         u"import json, sys, tomllib\n"
+                                         u"try:\n"
+                                         u"    print(json.dumps(tomllib.load(open(sys.argv[1], 'rb')), default=str))\n"
+                                         u"except tomllib.TOMLDecodeError:\n"
+                                         u"    print('invalid')\n"_s,
+                                         path});
+    EXPECT_TRUE(python.waitForFinished(60000));
+    const QJsonDocument document = QJsonDocument::fromJson(python.readAllStandardOutput());
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object();
 }
 
 // A bundle with the server and the skill, and an empty home, fresh for every test. The bundle
@@ -176,6 +198,75 @@ TEST_F(AgentInstallerTest, CodexKeepsEverythingButTheServerTables)
         EXPECT_EQ(lines.value(0), test.refreshed ? u"Codex: refreshed"_s : u"Codex: connected"_s);
         EXPECT_EQ(read(codexConfig()), test.keptText + codexTable());
     }
+}
+
+TEST_F(AgentInstallerTest, CodexFileIsNeverLeftUnreadable)
+{
+    const QString manual = u"Codex: "_s + notAnObject;
+    struct Case
+    {
+        const char *name;
+        QByteArray before;
+        QString line;
+        QByteArray otherValue; // other.x as tomllib reads it afterwards, when there is a table "other"
+    };
+    const Case cases[] = {
+        {"header with a comment", "[mcp_servers.kestro] # ours\ncommand = \"/old\"\n\n[other]\nx = 1\n",
+         u"Codex: refreshed"_s, "1"},
+        {"quoted keys", "[mcp_servers.\"kestro\"]\ncommand = \"/old\"\n[ 'mcp_servers' . kestro . env ]\nA = \"1\"\n",
+         u"Codex: refreshed"_s, {}},
+        {"multi-line string holding a header line",
+         "[mcp_servers.kestro]\ncommand = \"/old\"\nnote = \"\"\"\n[not a table]\n\"\"\"\n\n[other]\nx = 2\n",
+         u"Codex: refreshed"_s, "2"},
+        {"fake header inside another table's string", "[other]\nx = '''\n[mcp_servers.kestro]\n'''\n",
+         u"Codex: connected"_s, "\"[mcp_servers.kestro]\\n\""},
+        {"dotted key", "mcp_servers.kestro.command = \"/old\"\n", manual, {}},
+        {"dotted key below the servers table", "[mcp_servers]\nkestro.command = \"/old\"\n", manual, {}},
+        {"inline table", "mcp_servers = { kestro = { command = \"/old\" } }\n", manual, {}},
+        {"inline table of other servers", "mcp_servers = { other = { command = \"/x\" } }\n", manual, {}},
+        {"array of tables", "[[mcp_servers]]\nname = \"x\"\n", manual, {}},
+        {"already broken", "[other\nx = 1\n", manual, {}},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        TestEnvironment::writeFile(codexConfig(), test.before);
+        EXPECT_EQ(install().value(0), test.line);
+        if (test.line == manual) {
+            EXPECT_EQ(read(codexConfig()), test.before);
+            continue;
+        }
+        const std::optional<QJsonObject> written = tomllibRead(codexConfig());
+        ASSERT_TRUE(written) << read(codexConfig()).toStdString();
+        const QJsonObject servers = written->value(u"mcp_servers"_s).toObject();
+        EXPECT_EQ(servers.value(u"kestro"_s).toObject(), (QJsonObject{{u"command"_s, executable()}}));
+        if (!test.otherValue.isEmpty()) {
+            EXPECT_EQ(written->value(u"other"_s).toObject().value(u"x"_s),
+                      QJsonDocument::fromJson("[" + test.otherValue + "]").array().first());
+        }
+    }
+}
+
+TEST_F(AgentInstallerTest, FailedWritesKeepTheOldFiles)
+{
+    const QByteArray codex = "model = \"o3\"\n";
+    const QByteArray cursor = R"({"mcpServers":{"other":{"command":"/x"}}})";
+    TestEnvironment::writeFile(codexConfig(), codex);
+    TestEnvironment::writeFile(cursorConfig(), cursor);
+    QStringList lines;
+    {
+        // Every new file is larger than this, as on a disk that is full.
+        const FileSizeLimit limit(16);
+        lines = install();
+    }
+    EXPECT_EQ(lines, (QStringList{u"Codex: "_s + fileError(EFBIG, codexConfig()),
+                                  u"Cursor: "_s + fileError(EFBIG, cursorConfig()),
+                                  u"Claude Code: "_s + fileError(EFBIG, home + u"/.claude.json"_s)}));
+    EXPECT_EQ(read(codexConfig()), codex);
+    EXPECT_EQ(read(cursorConfig()), cursor);
+    EXPECT_FALSE(QFileInfo::exists(home + u"/.claude.json"_s));
+    for (const QString &directory : QStringList{home, home + u"/.codex"_s, home + u"/.cursor"_s})
+        for (const QString &name : entries(directory))
+            EXPECT_FALSE(name.startsWith(u".kestro-"_s)) << name.toStdString();
 }
 
 TEST_F(AgentInstallerTest, UnreadableCodexConfigIsLeftAlone)

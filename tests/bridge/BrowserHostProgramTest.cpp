@@ -12,6 +12,9 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace HostMessages;
 
@@ -131,4 +134,24 @@ TEST_F(HostProgram, BadInputGetsTheErrorReply)
     }
     EXPECT_TRUE(launcherRuns().isEmpty());
     EXPECT_TRUE(inboxEntries().isEmpty());
+}
+
+TEST_F(HostProgram, BrowserThatClosedThePipeStillSeesExitZero)
+{
+    // Nobody reads the reply: the browser has already gone.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);
+    const int output = ends[1];
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setChildProcessModifier([output] { ::dup2(output, STDOUT_FILENO); });
+    process.start(host, {});
+    ASSERT_TRUE(process.waitForStarted());
+    ::close(ends[1]);
+    process.write(framed(R"({"type":"ping"})"));
+    process.closeWriteChannel();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
 }

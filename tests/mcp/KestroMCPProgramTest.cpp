@@ -1,5 +1,6 @@
 // The KestroMCP program itself, run from a bundle of its own as an agent's host would.
 #include "TestEnvironment.h"
+#include "platform/Preferences.h"
 #include "shared/AgentWire.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -63,6 +66,27 @@ protected:
         return {process.readAllStandardOutput(), process.readAllStandardError(), process.exitCode()};
     }
 
+    // Starts the server on a call that stays open: standard input is closed only once the
+    // reply is there (a closed input gives the call up).
+    ServerRun call(const QByteArray &line)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"KESTRO_AGENT_BRIDGE_DIR"_s, exchange);
+        environment.remove(u"KESTRO_OPEN_COMMAND"_s);
+        process.setProcessEnvironment(environment);
+        process.start(server, {});
+        EXPECT_TRUE(process.waitForStarted());
+        process.write(line);
+        QByteArray output;
+        while (!output.contains('\n') && process.waitForReadyRead(60000))
+            output += process.readAllStandardOutput();
+        process.closeWriteChannel();
+        EXPECT_TRUE(process.waitForFinished(60000));
+        output += process.readAllStandardOutput();
+        return {output, process.readAllStandardError(), process.exitCode()};
+    }
+
     static inline int count = 0;
     QString bundle;
     QString server;
@@ -73,6 +97,45 @@ QJsonObject object(const QByteArray &json)
 {
     return QJsonDocument::fromJson(json).object();
 }
+
+// Plays the application for one exchange on a thread of its own: waits for a request file,
+// keeps its content and lets `answer` make the response file.
+class Responder
+{
+public:
+    Responder(const QString &directory, std::function<void(const QString &responsePath)> answer)
+        : m_thread([this, directory, answer] {
+            const auto giveUp = std::chrono::steady_clock::now() + 60s;
+            while (!m_stop && std::chrono::steady_clock::now() < giveUp) {
+                const QStringList names = QDir(directory).entryList({u"*.request.json"_s}, QDir::Files);
+                if (names.isEmpty()) {
+                    std::this_thread::sleep_for(2ms);
+                    continue;
+                }
+                QFile file(directory + u'/' + names.first());
+                if (file.open(QIODevice::ReadOnly))
+                    request = file.readAll();
+                answer(AgentWire::response(AgentWire::exchangeID(names.first(), AgentWire::requestSuffix), directory));
+                return;
+            }
+        })
+    {
+    }
+    ~Responder()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+    QByteArray request;
+
+private:
+    std::atomic<bool> m_stop = false;
+    std::thread m_thread;
+};
+
+const QByteArray listCall = R"({"jsonrpc":"2.0","id":5,"method":"tools/call","params":{"name":"list_downloads","arguments":{}}})"
+                            "\n";
 
 } // namespace
 
@@ -130,31 +193,16 @@ TEST_F(ServerProgram, EmptyInputEndsQuietly)
 TEST_F(ServerProgram, ToolCallReachesTheApplication)
 {
     QByteArray seen;
-    std::atomic<bool> stop = false;
-    std::thread responder([&] {
-        const auto giveUp = std::chrono::steady_clock::now() + 60s;
-        while (!stop && std::chrono::steady_clock::now() < giveUp) {
-            const QStringList names = QDir(exchange).entryList({u"*.request.json"_s}, QDir::Files);
-            if (names.isEmpty()) {
-                std::this_thread::sleep_for(2ms);
-                continue;
-            }
-            QFile file(exchange + u'/' + names.first());
-            if (file.open(QIODevice::ReadOnly))
-                seen = file.readAll();
-            const QUuid id = AgentWire::exchangeID(names.first(), AgentWire::requestSuffix);
+    ServerRun result;
+    {
+        Responder responder(exchange, [](const QString &path) {
             AgentWire::writeComplete(
                 R"({"ok":true,"result":{"items":[{"status":"finished","id":"0F8FAD5B-D9CB-469F-A165-70867728950E"}],"count":1}})",
-                AgentWire::response(id, exchange));
-            return;
-        }
-    });
-    const ServerRun result =
-        run(R"({"jsonrpc":"2.0","id":5,"method":"tools/call","params":{"name":"list_downloads","arguments":{}}})"
-            "\n",
-            server);
-    stop = true;
-    responder.join();
+                path);
+        });
+        result = call(listCall);
+        seen = responder.request;
+    }
 
     EXPECT_EQ(seen, R"({"action":"list"})");
     EXPECT_EQ(result.exitCode, 0);
@@ -217,4 +265,77 @@ TEST_F(ServerProgram, NonBlockingInputIsWaitedFor)
     EXPECT_EQ(output, QByteArray(R"({"id":1,"jsonrpc":"2.0","result":{}})" "\n").repeated(2));
     EXPECT_EQ(process.readAllStandardError(), QByteArray());
     EXPECT_EQ(process.exitCode(), 0);
+}
+
+TEST_F(ServerProgram, ExchangeFaultFollowsTheLanguageSetting)
+{
+    const QString key = u"无法读取 Brisvane Download 的回复（过大、无法读取或已过期），请重试。"_s;
+    const QString english = u"The answer could not be read."_s;
+    TestEnvironment::writeFile(bundle + u"/Contents/Resources/Language.json"_s,
+                               u"[{\"id\":\"en\",\"name\":\"English\"},{\"id\":\"zh-Hans\",\"name\":\"简体中文\"}]"_s.toUtf8());
+    TestEnvironment::writeFile(bundle + u"/Contents/Resources/en.lproj/Localizable.json"_s,
+                               QJsonDocument(QJsonObject{{key, english}}).toJson());
+    const struct
+    {
+        QString language;
+        QString expected;
+    } cases[] = {{u"en"_s, english}, {u"zh-Hans"_s, key}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.language.toStdString());
+        Preferences preferences;
+        preferences.set(u"uiLanguage"_s, c.language);
+        preferences.sync();
+        ServerRun result;
+        {
+            // An answer larger than the server reads.
+            Responder responder(exchange, [](const QString &path) {
+                AgentWire::writeComplete(R"({"ok":true,"result":")" + QByteArray(AgentWire::responseReadLimit, 'x') + "\"}",
+                                         path);
+            });
+            result = call(listCall);
+        }
+        const QJsonObject reply = object(result.output)[u"result"_s].toObject();
+        EXPECT_EQ(reply[u"isError"_s], true);
+        EXPECT_EQ(reply[u"content"_s][0][u"text"_s], c.expected);
+        EXPECT_EQ(QDir(exchange).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+}
+
+TEST_F(ServerProgram, StoppedDuringACallLeavesNoExchangeFiles)
+{
+    const struct
+    {
+        const char *what;
+        int signalNumber; // 0: standard input ends
+    } cases[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}, {"end of input", 0}};
+    const QByteArray download = R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"download_url","arguments":{"url":"https://example.com/v"}}})"
+                                "\n";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString folder = exchange + u'/' + QString::fromLatin1(c.what);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"KESTRO_AGENT_BRIDGE_DIR"_s, folder);
+        process.setProcessEnvironment(environment);
+        process.start(server, {});
+        ASSERT_TRUE(process.waitForStarted());
+        process.write(download);
+        // Nobody answers: the call waits until the client stops it.
+        ASSERT_TRUE(TestEnvironment::waitFor(
+            [&] { return !QDir(folder).entryList({u"*.request.json"_s}, QDir::Files).isEmpty(); }, 60000));
+        if (c.signalNumber != 0)
+            ::kill(pid_t(process.processId()), c.signalNumber);
+        else
+            process.closeWriteChannel();
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        if (c.signalNumber == 0) {
+            // The client has gone, so the call is given up without a reply.
+            EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(process.exitCode(), 0);
+            EXPECT_EQ(process.readAllStandardOutput(), QByteArray());
+        } else {
+            EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+        }
+    }
 }

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -494,8 +496,17 @@ QStringList entriesOf(const QString &directory)
 class Responder
 {
 public:
+    // Makes the response file itself (given its path), for answers writeComplete would not give.
+    using Answer = std::function<void(const QString &responsePath)>;
+
     Responder(const QString &directory, const QByteArray &response)
-        : m_thread([this, directory, response] { run(directory, response); })
+        : Responder(directory, response.isEmpty() ? Answer() : [response](const QString &path) {
+            AgentWire::writeComplete(response, path);
+        })
+    {
+    }
+    Responder(const QString &directory, Answer answer)
+        : m_thread([this, directory, answer] { run(directory, answer); })
     {
     }
     ~Responder() { finish(); }
@@ -512,7 +523,7 @@ public:
     mode_t requestMode = 0;
 
 private:
-    void run(const QString &directory, const QByteArray &response)
+    void run(const QString &directory, const Answer &answer)
     {
         const auto giveUp = std::chrono::steady_clock::now() + 60s;
         while (!m_stop && std::chrono::steady_clock::now() < giveUp) {
@@ -529,8 +540,8 @@ private:
             if (file.open(QIODevice::ReadOnly))
                 request = file.readAll();
             const QUuid id = AgentWire::exchangeID(requestName, AgentWire::requestSuffix);
-            if (!response.isEmpty() && !id.isNull())
-                AgentWire::writeComplete(response, AgentWire::response(id, directory));
+            if (answer && !id.isNull())
+                answer(AgentWire::response(id, directory));
             return;
         }
     }
@@ -671,19 +682,29 @@ TEST_F(KestroMCPCallApp, ApplicationIsStartedInTheBackgroundWithoutABridgeFolder
     const QString standard = AgentWire::directory();
     ASSERT_TRUE(standard.startsWith(TestEnvironment::root()));
 
-    ArgumentRecorder failing(u"open-fails"_s, 1);
-    qputenv("KESTRO_OPEN_COMMAND", QFile::encodeName(failing.program));
+    // The failing launcher notes the request itself: it must be there before the application
+    // is started, and a watcher of our own could miss so short a life.
+    const QString seen = TestEnvironment::root() + u"/seen-request"_s;
+    const QString arguments = TestEnvironment::root() + u"/open-fails.args"_s;
+    const QString failing = TestEnvironment::writeFile(
+        TestEnvironment::root() + u"/open-fails"_s,
+        "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(arguments) + "'\ncat '" + QFile::encodeName(standard)
+            + "'/*.request.json > '" + QFile::encodeName(seen) + "'\nexit 1\n");
+    QFile::setPermissions(failing, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("KESTRO_OPEN_COMMAND", QFile::encodeName(failing));
     {
-        Responder responder(standard, QByteArray());
         try {
             KestroMCP::callApp({{u"action"_s, u"list"_s}});
             ADD_FAILURE() << "no error";
         } catch (const KestroMCP::ToolError &error) {
             EXPECT_EQ(error.kind(), KestroMCP::ToolError::Kind::appUnavailable);
         }
-        responder.finish();
-        EXPECT_EQ(responder.request, R"({"action":"list"})");
-        EXPECT_EQ(failing.arguments(), QStringList({u"--open"_s, u"--background"_s}));
+        QFile request(seen);
+        ASSERT_TRUE(request.open(QIODevice::ReadOnly));
+        EXPECT_EQ(request.readAll(), R"({"action":"list"})");
+        QFile launched(arguments);
+        ASSERT_TRUE(launched.open(QIODevice::ReadOnly));
+        EXPECT_EQ(launched.readAll(), "--open\n--background\n");
         EXPECT_EQ(entriesOf(standard), QStringList());
         EXPECT_EQ(modeOf(standard), mode_t(0700));
     }
@@ -746,4 +767,75 @@ TEST_F(KestroMCPCallApp, EmptyBridgeVariableStillCountsAsSet)
     EXPECT_THROW(KestroMCP::callApp({{u"action"_s, u"list"_s}}, 200ms), KestroMCP::ToolError);
     EXPECT_FALSE(launcher.called());
     EXPECT_EQ(entriesOf(AgentWire::directory()), QStringList());
+}
+
+TEST_F(KestroMCPCallApp, UnreadableAnswersAreReportedAsAnExchangeFault)
+{
+    const QString outside = TestEnvironment::writeFile(TestEnvironment::root() + u"/outside.json"_s, R"({"ok":true})");
+    const struct
+    {
+        const char *what;
+        Responder::Answer answer;
+    } cases[] = {
+        {"over the size limit",
+         [](const QString &path) {
+             AgentWire::writeComplete(R"({"ok":true,"result":")" + QByteArray(AgentWire::responseReadLimit, 'x') + "\"}",
+                                      path);
+         }},
+        {"stale",
+         [](const QString &path) {
+             // Aged before it appears, so the server never meets it fresh.
+             const QString aside = path + u".aside"_s;
+             AgentWire::writeComplete(R"({"ok":true})", aside);
+             struct timeval times[2];
+             ::gettimeofday(&times[0], nullptr);
+             times[0].tv_sec -= 301;
+             times[1] = times[0];
+             ::lutimes(QFile::encodeName(aside).constData(), times);
+             ::rename(QFile::encodeName(aside).constData(), QFile::encodeName(path).constData());
+         }},
+        {"a symbolic link", [&](const QString &path) { QFile::link(outside, path); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Responder responder(directory, c.answer);
+        try {
+            KestroMCP::callApp({{u"action"_s, u"list"_s}});
+            ADD_FAILURE() << "no error";
+        } catch (const KestroMCP::ToolError &error) {
+            EXPECT_EQ(error.kind(), KestroMCP::ToolError::Kind::responseUnreadable);
+        } catch (const Error &error) {
+            ADD_FAILURE() << error.description().toStdString();
+        }
+        responder.finish();
+        EXPECT_EQ(entriesOf(directory), QStringList());
+    }
+    EXPECT_TRUE(QFileInfo::exists(outside));
+}
+
+TEST_F(KestroMCPCallApp, ListSaysHowManyItemsTheApplicationLeftOut)
+{
+    const struct
+    {
+        QByteArray omitted;
+        qint64 expected;
+    } cases[] = {{"7", 7}, {"0", 0}, {"-3", 0}, {"1.5", 0}, {"\"7\"", 0}, {"null", 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.omitted.toStdString());
+        Responder responder(directory, R"({"ok":true,"result":[{"id":"A"}],"omitted":)" + c.omitted + "}");
+        const KestroMCP::AppAnswer answer = KestroMCP::exchange({{u"action"_s, u"list"_s}});
+        responder.finish();
+        EXPECT_EQ(answer.result, QJsonArray({QJsonObject{{u"id"_s, u"A"_s}}}));
+        EXPECT_EQ(answer.omitted, c.expected);
+    }
+
+    // The agent gets the note as a second text beside the list itself.
+    const KestroMCP::AppCaller caller = [](const QJsonObject &) {
+        return KestroMCP::AppAnswer(QJsonArray{QJsonObject{{u"id"_s, u"A"_s}}}, 7);
+    };
+    const QJsonArray content =
+        KestroMCP::callTool({{u"name"_s, u"list_downloads"_s}}, caller).value(u"content"_s).toArray();
+    ASSERT_EQ(content.size(), 2);
+    EXPECT_EQ(content[0][u"text"_s], uR"([{"id":"A"}])"_s);
+    EXPECT_EQ(content[1][u"text"_s], u"7 older queue items were left out to keep this answer within the size limit."_s);
 }

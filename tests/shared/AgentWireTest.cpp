@@ -1,5 +1,6 @@
 #include "shared/AgentWire.h"
 #include "shared/Error.h"
+#include "FileSizeLimit.h"
 #include "TestEnvironment.h"
 
 #include <QDir>
@@ -76,4 +77,17 @@ TEST(AgentWire, WriteCompleteNeverReplacesAndLeavesNoPartialFile)
     EXPECT_THROW(AgentWire::writeComplete("{}", directory + u"/missing/C.request.json"_s), Error);
     EXPECT_EQ(QDir(directory).entryList(QDir::Files | QDir::Hidden | QDir::System),
               (QStringList{u"A.request.json"_s, u"B.response.json"_s}));
+}
+
+TEST(AgentWire, WriteThatFailsLeavesNoFileAtAll)
+{
+    const QString directory = TestEnvironment::makeDirectory(u"full"_s);
+    {
+        const FileSizeLimit limit(8);
+        EXPECT_THROW(AgentWire::writeComplete(R"({"action":"download","url":"https://example.com/v"})",
+                                              directory + u"/D.request.json"_s),
+                     FileError);
+    }
+    EXPECT_EQ(QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              QStringList());
 }
