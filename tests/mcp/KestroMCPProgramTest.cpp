@@ -49,16 +49,22 @@ protected:
         QDir().mkpath(exchange);
     }
 
-    // Runs the server on the whole input, then closes its standard input.
-    ServerRun run(const QByteArray &input, const QString &program)
+    // The server on the test's exchange folder, without a launcher of the environment's.
+    void start(QProcess &process, const QString &program)
     {
-        QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"KESTRO_AGENT_BRIDGE_DIR"_s, exchange);
         environment.remove(u"KESTRO_OPEN_COMMAND"_s);
         process.setProcessEnvironment(environment);
         process.start(program, {});
         EXPECT_TRUE(process.waitForStarted());
+    }
+
+    // Runs the server on the whole input, then closes its standard input.
+    ServerRun run(const QByteArray &input, const QString &program)
+    {
+        QProcess process;
+        start(process, program);
         process.write(input);
         process.closeWriteChannel();
         EXPECT_TRUE(process.waitForFinished(60000));
@@ -71,12 +77,7 @@ protected:
     ServerRun call(const QByteArray &line)
     {
         QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"KESTRO_AGENT_BRIDGE_DIR"_s, exchange);
-        environment.remove(u"KESTRO_OPEN_COMMAND"_s);
-        process.setProcessEnvironment(environment);
-        process.start(server, {});
-        EXPECT_TRUE(process.waitForStarted());
+        start(process, server);
         process.write(line);
         QByteArray output;
         while (!output.contains('\n') && process.waitForReadyRead(60000))
