@@ -43,9 +43,10 @@ int main(int argc, char **argv)
 
     // The stored settings are read, never reset or changed, so a running window application is
     // not disturbed; the values that only last for one run of the application are the defaults.
+    // Watched before the manager boots the engine, so an early Ctrl-C is never the default death.
+    SignalWatcher signals;
     AppSettings settings(nullptr, AppSettings::Start::perRunDefaults);
     DownloadManager manager(YtDlpService::shared(), settings, HistoryStore::shared());
-    SignalWatcher signals;
     if (options->serve) {
         ServeRun serve(manager, *options, stderr);
         QObject::connect(&signals, &SignalWatcher::received, &serve, [&serve](int) { serve.stop(); });

@@ -40,9 +40,11 @@ SignalWatcher::SignalWatcher(QObject *parent)
 
 SignalWatcher::~SignalWatcher()
 {
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
-    ::signal(SIGHUP, SIG_DFL);
+    // The watcher goes when the program ends and its status is decided: a late stop signal
+    // during the rest of the teardown must not turn that status into a death by signal.
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
+    ::signal(SIGHUP, SIG_IGN);
 }
 
 void SignalWatcher::drain()
